@@ -1,0 +1,59 @@
+// Dialog, control, icon and string numbers of the updater. Shared by the .rc files
+// and the code, so every number is named exactly once.
+#pragma once
+
+// Dialog templates.
+#define IDD_ABOUTBOX 100
+#define IDD_CLOSEAPPS 102
+#define IDD_UPDATER 130
+
+// Icons: 129 is the close-applications dialog's (16x16), 134 the updater's (32x32).
+#define IDI_CLOSEAPPS 129
+#define IDI_UPDATER 134
+// The About box names an icon that the updater does not carry; it shows none.
+#define IDI_ABOUT_MISSING 128
+
+// Updater dialog controls.
+#define IDC_START 1
+#define IDC_CANCEL 2
+#define IDC_INSTALL 3
+#define IDC_PROGRESS 1001
+#define IDC_STATUS 1002
+
+// Close-applications dialog controls.
+#define IDC_CLOSEAPPS_OK 1
+#define IDC_IGNORE 2
+#define IDC_RETRY 4
+#define IDC_APPLIST 1000
+#define IDC_PROMPT 1003
+
+// About box.
+#define IDC_ABOUT_OK 1
+
+// System-menu command that opens the About box.
+#define IDM_ABOUTBOX 0x0010
+
+// The updater's own string table.
+#define IDS_ABOUTBOX 101
+
+// Strings of the language module.
+#define IDS_MANAGER_ENTRY 123
+#define IDS_OK_LABEL 437
+#define IDS_CHECKING 514
+#define IDS_CAPTION 515
+#define IDS_UPDATE_QUESTION 516
+#define IDS_UP_TO_DATE 517
+#define IDS_DOWNLOADING 518
+#define IDS_DOWNLOAD_OK 519
+#define IDS_DOWNLOAD_FAILED 520
+#define IDS_START_LABEL 521
+#define IDS_READY 522
+#define IDS_PACKAGE_NAME 524
+#define IDS_DOWNLOAD_BASE_URL 525
+#define IDS_SERVER_UNREACHABLE 526
+#define IDS_CHECK_ENDED 527
+#define IDS_INSTALL_LABEL 528
+#define IDS_CANCEL_LABEL 529
+#define IDS_CLOSEAPPS_PROMPT 531
+#define IDS_RETRY_LABEL 532
+#define IDS_IGNORE_LABEL 533
