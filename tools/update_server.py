@@ -1,0 +1,498 @@
+#!/usr/bin/python3
+"""Local stand-in for the vendor's update server, for tests, benchmarks and the demo.
+
+Serves the files under --root by URL path (store/<token>/Quorvel30/version.txt and the
+package beside it), on 127.0.0.1 only. Wine reaches it as an HTTP proxy, so requests may
+carry absolute URLs; only their path is used.
+
+Each response can be steered by a sidecar "<file>.behave.json" next to the served file,
+read afresh on every request (the served file itself need not exist). Its fields:
+
+  status               int; default 200 if the file exists or a body is given, else 404
+                       (302 with redirect_to)
+  body / body_hex      the body as a UTF-8 string / as hex bytes, instead of the file
+  headers              object of extra headers; replaces a default of the same name
+  content_length       Content-Length to announce instead of the real length
+  omit_content_length  true: no Content-Length, "Connection: close", body ends at close
+  delay_headers_ms     pause before anything is sent (reset_before_headers included)
+  reset_before_headers true: reset the connection (RST) instead of answering
+  stall_after_bytes    send this many body bytes, pause stall_ms (default 3600000), go on
+  drip                 {"bytes": N, "every_ms": T}: N body bytes at a time, T ms apart
+  close_after_bytes    send this many body bytes (at most the body), then close cleanly
+  reset_after_bytes    send this many body bytes (at most the body), then reset (RST)
+  redirect_to          Location header; body empty unless body/body_hex is given
+  chunk_size           write size for the body; without it and without any pacing the
+                       file goes out with sendfile
+
+Whenever the connection cannot carry a further response (short body, announced length
+not sent, no Content-Length), it is closed after the response.
+
+Every request line is appended to --log as "<request line> | UA: <User-Agent>".
+"""
+
+import argparse
+import fcntl
+import io
+import json
+import os
+import random
+import signal
+import socket
+import socketserver
+import struct
+import sys
+import termios
+import threading
+import time
+import urllib.parse
+from http import HTTPStatus
+from http.server import BaseHTTPRequestHandler
+
+SIDECAR_SUFFIX = ".behave.json"
+DEFAULT_CHUNK_SIZE = 64 * 1024
+DEFAULT_STALL_MS = 3_600_000
+# Not a power of two, so a dropped or repeated transfer block shifts the pattern.
+PACKAGE_PATTERN_PERIOD = 1024 * 1024 + 7
+CONTENT_TYPES = {".txt": "text/plain", ".json": "application/json"}
+# How long a reset waits for the bytes already written to reach the client.
+RESET_DRAIN_LIMIT_S = 1.0
+
+
+class BehaviourError(ValueError):
+    """A sidecar that cannot be honoured; answered with 500 and the reason."""
+
+
+def _is_int(value):
+    return isinstance(value, int) and not isinstance(value, bool)
+
+
+def _is_number(value):
+    return isinstance(value, (int, float)) and not isinstance(value, bool)
+
+
+def _require(condition, message):
+    if not condition:
+        raise BehaviourError(message)
+
+
+class Behaviour:
+    """The validated contents of one sidecar; every field optional."""
+
+    FIELDS = {
+        "status", "body", "body_hex", "headers", "content_length", "omit_content_length",
+        "delay_headers_ms", "reset_before_headers", "stall_after_bytes", "stall_ms", "drip",
+        "close_after_bytes", "reset_after_bytes", "redirect_to", "chunk_size",
+    }
+
+    def __init__(self, fields=None):
+        fields = fields or {}
+        # A misspelt field would silently do nothing, which makes for tests that pass
+        # without testing anything.
+        unknown = sorted(set(fields) - self.FIELDS)
+        _require(not unknown, "unknown field(s): " + ", ".join(unknown))
+
+        self.status = fields.get("status")
+        _require(self.status is None or (_is_int(self.status) and 100 <= self.status <= 999),
+                 "status must be an integer 100..999")
+
+        _require(not ("body" in fields and "body_hex" in fields), "give body or body_hex, not both")
+        self.body = None
+        if "body" in fields:
+            _require(isinstance(fields["body"], str), "body must be a string")
+            self.body = fields["body"].encode("utf-8")
+        if "body_hex" in fields:
+            _require(isinstance(fields["body_hex"], str), "body_hex must be a string")
+            try:
+                self.body = bytes.fromhex(fields["body_hex"])
+            except ValueError as error:
+                raise BehaviourError("body_hex: %s" % error) from None
+
+        self.headers = fields.get("headers", {})
+        _require(isinstance(self.headers, dict)
+                 and all(isinstance(v, (str, int)) and not isinstance(v, bool)
+                         for v in self.headers.values()),
+                 "headers must be an object of strings")
+        self.headers = {str(k): str(v) for k, v in self.headers.items()}
+
+        self.content_length = self._count(fields, "content_length")
+        self.omit_content_length = self._flag(fields, "omit_content_length")
+        _require(not (self.omit_content_length and self.content_length is not None),
+                 "give content_length or omit_content_length, not both")
+
+        self.delay_headers_s = self._millis(fields, "delay_headers_ms", 0)
+        self.reset_before_headers = self._flag(fields, "reset_before_headers")
+        self.stall_after_bytes = self._count(fields, "stall_after_bytes")
+        self.stall_s = self._millis(fields, "stall_ms", DEFAULT_STALL_MS)
+        self.close_after_bytes = self._count(fields, "close_after_bytes")
+        self.reset_after_bytes = self._count(fields, "reset_after_bytes")
+        _require(self.close_after_bytes is None or self.reset_after_bytes is None,
+                 "give close_after_bytes or reset_after_bytes, not both")
+
+        self.drip_bytes = None
+        self.drip_pause_s = 0.0
+        if "drip" in fields:
+            drip = fields["drip"]
+            _require(isinstance(drip, dict) and set(drip) <= {"bytes", "every_ms"},
+                     'drip must be {"bytes": N, "every_ms": T}')
+            _require(_is_int(drip.get("bytes")) and drip["bytes"] > 0, "drip.bytes must be > 0")
+            self.drip_bytes = drip["bytes"]
+            self.drip_pause_s = self._millis(drip, "every_ms", 0)
+
+        self.redirect_to = fields.get("redirect_to")
+        _require(self.redirect_to is None or isinstance(self.redirect_to, str),
+                 "redirect_to must be a string")
+
+        self.chunk_size = self._count(fields, "chunk_size")
+        _require(self.chunk_size is None or self.chunk_size > 0, "chunk_size must be > 0")
+
+    @staticmethod
+    def _count(fields, name):
+        value = fields.get(name)
+        _require(value is None or (_is_int(value) and value >= 0),
+                 "%s must be a non-negative integer" % name)
+        return value
+
+    @staticmethod
+    def _flag(fields, name):
+        value = fields.get(name, False)
+        _require(isinstance(value, bool), "%s must be true or false" % name)
+        return value
+
+    @staticmethod
+    def _millis(fields, name, default_ms):
+        value = fields.get(name, default_ms)
+        _require(_is_number(value) and value >= 0, "%s must be a non-negative number" % name)
+        return value / 1000.0
+
+    @property
+    def paced(self):
+        return (self.drip_bytes is not None or self.chunk_size is not None
+                or self.stall_after_bytes is not None or self.close_after_bytes is not None
+                or self.reset_after_bytes is not None)
+
+
+def load_behaviour(sidecar_path):
+    """Reads a sidecar; no file means default behaviour. Raises BehaviourError."""
+    try:
+        with open(sidecar_path, "rb") as sidecar:
+            raw = sidecar.read()
+    except FileNotFoundError:
+        return Behaviour()
+    except IsADirectoryError:
+        raise BehaviourError("%s is a directory" % sidecar_path) from None
+    try:
+        fields = json.loads(raw)
+    except ValueError as error:
+        raise BehaviourError("%s: %s" % (sidecar_path, error)) from None
+    _require(isinstance(fields, dict), "%s must hold a JSON object" % sidecar_path)
+    try:
+        return Behaviour(fields)
+    except BehaviourError as error:
+        raise BehaviourError("%s: %s" % (sidecar_path, error)) from None
+
+
+def make_package_file(path, size, seed=0):
+    """Writes `size` bytes of a deterministic pseudo-random pattern; a different seed
+    gives different content of the same size (an old and a new package, say)."""
+    if size < 0:
+        raise ValueError("size must not be negative")
+    pattern = memoryview(random.Random(seed).randbytes(PACKAGE_PATTERN_PERIOD))
+    with open(path, "wb") as package:
+        remaining = size
+        while remaining:
+            piece = pattern[:min(remaining, len(pattern))]
+            package.write(piece)
+            remaining -= len(piece)
+
+
+def _write_atomically(path, text):
+    temporary = "%s.tmp.%d" % (path, os.getpid())
+    with open(temporary, "w", encoding="ascii") as out:
+        out.write(text)
+    os.replace(temporary, path)
+
+
+def _unsent_byte_count(sock):
+    try:
+        raw = fcntl.ioctl(sock.fileno(), termios.TIOCOUTQ, struct.pack("i", 0))
+    except OSError:
+        return 0
+    return struct.unpack("i", raw)[0]
+
+
+class _ConnectionGone(Exception):
+    """The connection was reset or the server is stopping: nothing more to send."""
+
+
+class UpdateRequestHandler(BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+
+    def version_string(self):
+        return "SeekwellUpdateServer/1.0"
+
+    def parse_request(self):
+        parsed = super().parse_request()
+        headers = getattr(self, "headers", None)
+        agent = headers.get("User-Agent", "") if parsed and headers is not None else ""
+        self.server.log_request_line(self.requestline, agent)
+        return parsed
+
+    def log_request(self, code="-", size="-"):
+        pass
+
+    def log_message(self, format, *args):
+        sys.stderr.write("update_server: %s\n" % (format % args))
+
+    def do_GET(self):
+        self._respond(include_body=True)
+
+    def do_HEAD(self):
+        self._respond(include_body=False)
+
+    def _respond(self, include_body):
+        try:
+            self._respond_or_raise(include_body)
+        except _ConnectionGone:
+            self.close_connection = True
+        except (BrokenPipeError, ConnectionResetError):
+            # The client went away; nothing left to tell it.
+            self.close_connection = True
+
+    def _target_path(self):
+        """The file the URL names under the root, or None for a path that leaves it."""
+        url_path = urllib.parse.unquote(urllib.parse.urlsplit(self.path).path)
+        segments = [s for s in url_path.split("/") if s]
+        if not segments or any(s in (".", "..") or "\0" in s for s in segments):
+            return None
+        return os.path.join(self.server.root, *segments)
+
+    def _respond_or_raise(self, include_body):
+        target = self._target_path()
+        try:
+            behaviour = load_behaviour(target + SIDECAR_SUFFIX) if target else Behaviour()
+        except BehaviourError as error:
+            self.log_message("%s", error)
+            self._send_text(HTTPStatus.INTERNAL_SERVER_ERROR, "bad sidecar: %s\n" % error,
+                            include_body)
+            return
+
+        self._pause(behaviour.delay_headers_s)
+        if behaviour.reset_before_headers:
+            self._reset_connection()
+            return
+
+        file_exists = target is not None and os.path.isfile(target)
+        if behaviour.body is not None:
+            body, length = io.BytesIO(behaviour.body), len(behaviour.body)
+        elif behaviour.redirect_to is not None:
+            body, length = io.BytesIO(b""), 0
+        elif file_exists:
+            body = open(target, "rb")
+            length = os.fstat(body.fileno()).st_size
+        else:
+            body = None
+        try:
+            status = behaviour.status
+            if status is None:
+                if behaviour.redirect_to is not None:
+                    status = HTTPStatus.FOUND
+                elif body is not None:
+                    status = HTTPStatus.OK
+                else:
+                    status = HTTPStatus.NOT_FOUND
+            if body is None:
+                text = "%d %s\n" % (status, self.responses.get(status, ("",))[0])
+                body = io.BytesIO(text.encode("ascii"))
+                length = len(text)
+                content_type = "text/plain"
+            else:
+                content_type = CONTENT_TYPES.get(
+                    os.path.splitext(target or "")[1].lower(), "application/octet-stream")
+            self._send_response(status, content_type, body, length, behaviour, include_body)
+        finally:
+            body.close()
+
+    def _send_response(self, status, content_type, body, length, behaviour, include_body):
+        headers = [("Content-Type", content_type)]
+        if behaviour.omit_content_length:
+            headers.append(("Connection", "close"))
+        else:
+            announced = behaviour.content_length if behaviour.content_length is not None else length
+            headers.append(("Content-Length", str(announced)))
+        if behaviour.redirect_to is not None:
+            headers.append(("Location", behaviour.redirect_to))
+        for name, value in behaviour.headers.items():
+            headers = [(n, v) for n, v in headers if n.lower() != name.lower()]
+            headers.append((name, value))
+
+        self.send_response(status)
+        for name, value in headers:
+            self.send_header(name, value)
+        self.end_headers()
+        if behaviour.omit_content_length:
+            self.close_connection = True
+        if not include_body:
+            return
+
+        sent = self._send_body(body, length, behaviour)
+        if sent is None:
+            return
+        announced = dict((n.lower(), v) for n, v in headers).get("content-length")
+        if announced is None or announced.strip() != str(sent):
+            self.close_connection = True
+
+    def _send_body(self, body, length, behaviour):
+        """Sends the body as steered; returns the byte count, or None after a reset."""
+        if not behaviour.paced and not isinstance(body, io.BytesIO):
+            return self.connection.sendfile(body, 0, length) if length else 0
+
+        end = length
+        if behaviour.close_after_bytes is not None:
+            end = min(end, behaviour.close_after_bytes)
+        if behaviour.reset_after_bytes is not None:
+            end = min(end, behaviour.reset_after_bytes)
+        stall_at = behaviour.stall_after_bytes
+        piece_size = behaviour.drip_bytes or behaviour.chunk_size or DEFAULT_CHUNK_SIZE
+
+        sent = 0
+        while True:
+            if stall_at is not None and sent == stall_at:
+                stall_at = None
+                self._pause(behaviour.stall_s)
+            if sent >= end:
+                break
+            want = min(piece_size, end - sent)
+            if stall_at is not None and stall_at > sent:
+                want = min(want, stall_at - sent)
+            data = body.read(want)
+            if not data:
+                break
+            self.wfile.write(data)
+            sent += len(data)
+            if behaviour.drip_bytes is not None and sent < end:
+                self._pause(behaviour.drip_pause_s)
+
+        if behaviour.reset_after_bytes is not None:
+            self._reset_connection()
+            return None
+        if behaviour.close_after_bytes is not None or sent < length:
+            self.close_connection = True
+        return sent
+
+    def _send_text(self, status, text, include_body):
+        data = text.encode("utf-8")
+        self.send_response(status)
+        self.send_header("Content-Type", "text/plain; charset=utf-8")
+        self.send_header("Content-Length", str(len(data)))
+        self.end_headers()
+        if include_body:
+            self.wfile.write(data)
+
+    def _pause(self, seconds):
+        if seconds > 0 and self.server.stopping.wait(seconds):
+            raise _ConnectionGone()
+
+    def _reset_connection(self):
+        """Closes with an RST (SO_LINGER 0) after what was written has reached the peer."""
+        # An RST discards whatever still sits in our send queue; let it drain first so
+        # the client really receives the bytes that came before the reset.
+        deadline = time.monotonic() + RESET_DRAIN_LIMIT_S
+        while _unsent_byte_count(self.connection) and time.monotonic() < deadline:
+            if self.server.stopping.wait(0.005):
+                break
+        self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        self.close_connection = True
+        # The socket closes only once its reading file object is closed too; the writer
+        # holds no reference and stays open for the base class's final flush.
+        self.rfile.close()
+        self.connection.close()
+
+
+class UpdateServer(socketserver.ThreadingMixIn, socketserver.TCPServer):
+    daemon_threads = True
+    # Stalled handlers must not hold up the exit.
+    block_on_close = False
+    allow_reuse_address = True
+    request_queue_size = 64
+
+    def __init__(self, port, root, log_path):
+        self.root = os.path.abspath(root)
+        self.log_path = log_path
+        self.stopping = threading.Event()
+        self._log_lock = threading.Lock()
+        super().__init__(("127.0.0.1", port), UpdateRequestHandler)
+
+    def log_request_line(self, request_line, agent):
+        line = "%s | UA: %s\n" % (request_line.replace("\r", "\\r"), agent)
+        with self._log_lock:
+            if self.log_path is None:
+                sys.stderr.write(line)
+                sys.stderr.flush()
+                return
+            # Opened per line so that a test may remove or truncate the log in between.
+            with open(self.log_path, "a", encoding="latin-1", errors="backslashreplace") as log:
+                log.write(line)
+                log.flush()
+
+    def handle_error(self, request, client_address):
+        if not isinstance(sys.exc_info()[1], ConnectionError):
+            super().handle_error(request, client_address)
+
+
+def serve(root, port, port_file, log_path, max_seconds):
+    server = UpdateServer(port, root, log_path)
+    chosen_port = server.server_address[1]
+    if port_file:
+        _write_atomically(port_file, "%d\n" % chosen_port)
+    print(chosen_port, flush=True)
+
+    def request_stop(signum, frame):
+        server.stopping.set()
+
+    signal.signal(signal.SIGTERM, request_stop)
+    signal.signal(signal.SIGINT, request_stop)
+    threading.Thread(target=server.serve_forever, kwargs={"poll_interval": 0.1},
+                     daemon=True).start()
+
+    deadline = time.monotonic() + max_seconds if max_seconds > 0 else None
+    while not server.stopping.wait(0.1):
+        if deadline is not None and time.monotonic() >= deadline:
+            sys.stderr.write("update_server: --max-seconds %g reached, exiting\n" % max_seconds)
+            break
+    server.stopping.set()
+    server.shutdown()
+    server.server_close()
+    return 0
+
+
+def main(argv=None):
+    parser = argparse.ArgumentParser(
+        description="Local update server for tests, benchmarks and the demo; or, with "
+                    "--make-file, a generator of deterministic package files.")
+    parser.add_argument("--root", help="folder to serve (URL path = path under it)")
+    parser.add_argument("--port", type=int, default=0, help="port on 127.0.0.1; 0 = a free one")
+    parser.add_argument("--port-file", help="file to receive the chosen port (written atomically)")
+    parser.add_argument("--log", help="request log, appended; default standard error")
+    parser.add_argument("--max-seconds", type=float, default=0,
+                        help="exit by itself after this long; 0 = run until signalled")
+    parser.add_argument("--make-file", metavar="PATH", help="write a package file and exit")
+    parser.add_argument("--size", type=int, help="size in bytes for --make-file")
+    parser.add_argument("--seed", type=int, default=0, help="pattern seed for --make-file")
+    args = parser.parse_args(argv)
+
+    if args.make_file is not None:
+        if args.size is None or args.size < 0:
+            parser.error("--make-file needs --size BYTES (>= 0)")
+        make_package_file(args.make_file, args.size, args.seed)
+        return 0
+    if args.root is None:
+        parser.error("--root is required to serve")
+    if not os.path.isdir(args.root):
+        parser.error("--root %s is not a folder" % args.root)
+    if not 0 <= args.port <= 65535:
+        parser.error("--port must be 0..65535")
+    return serve(args.root, args.port, args.port_file, args.log, args.max_seconds)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
