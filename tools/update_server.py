@@ -12,7 +12,8 @@ read afresh on every request (the served file itself need not exist). Its fields
                        (302 with redirect_to)
   body / body_hex      the body as a UTF-8 string / as hex bytes, instead of the file
   headers              object of extra headers; replaces a default of the same name
-  content_length       Content-Length to announce instead of the real length
+  content_length       Content-Length to announce instead of the real length (the
+                       body itself is still sent as it is)
   omit_content_length  true: no Content-Length, "Connection: close", body ends at close
   delay_headers_ms     pause before anything is sent (reset_before_headers included)
   reset_before_headers true: reset the connection (RST) instead of answering
@@ -281,16 +282,18 @@ class UpdateRequestHandler(BaseHTTPRequestHandler):
             self._reset_connection()
             return
 
-        file_exists = target is not None and os.path.isfile(target)
+        body = None
         if behaviour.body is not None:
             body, length = io.BytesIO(behaviour.body), len(behaviour.body)
         elif behaviour.redirect_to is not None:
             body, length = io.BytesIO(b""), 0
-        elif file_exists:
-            body = open(target, "rb")
-            length = os.fstat(body.fileno()).st_size
-        else:
-            body = None
+        elif target is not None and os.path.isfile(target):
+            try:
+                body = open(target, "rb")
+                length = os.fstat(body.fileno()).st_size
+            except OSError:
+                # Removed or replaced by a test between the check and the open.
+                body = None
         try:
             status = behaviour.status
             if status is None:
