@@ -9,9 +9,9 @@ constexpr int kMaxFieldWidth = 64;
 
 struct Conversion
 {
-    size_t length = 0;     // bytes of the whole specification, '%' included
-    bool usable = false;   // an integer conversion we can fill safely
-    std::string rebuilt;   // the specification without length modifiers
+    size_t length = 0;   // bytes of the whole specification, '%' included
+    bool usable = false; // an integer conversion we can fill safely
+    std::string rebuilt; // the specification without length modifiers
 };
 
 bool IsIn(char c, const char* set)
@@ -55,7 +55,8 @@ Conversion ParseConversion(std::string_view text, size_t start)
     }
     // Length modifiers that still mean a 32-bit or smaller integer are dropped: the
     // number is always passed as an int.
-    while (i < text.size() && IsIn(text[i], "hl") && !(text[i] == 'l' && i + 1 < text.size() && text[i + 1] == 'l'))
+    while (i < text.size() && IsIn(text[i], "hl") &&
+           !(text[i] == 'l' && i + 1 < text.size() && text[i + 1] == 'l'))
         ++i;
     if (i >= text.size())
     {

@@ -5,10 +5,9 @@
 
 #include <utility>
 
-template <typename Traits>
-class UniqueHandle
+template <typename Traits> class UniqueHandle
 {
-public:
+  public:
     using pointer = typename Traits::pointer;
 
     UniqueHandle() noexcept = default;
@@ -51,6 +50,6 @@ public:
         return &m_value;
     }
 
-private:
+  private:
     pointer m_value = Traits::Empty();
 };

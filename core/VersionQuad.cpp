@@ -49,9 +49,9 @@ int32_t ComposeComposite(int32_t major, int32_t minor, int32_t build, int32_t re
 {
     // Four int32 values need at most 4 * 11 characters.
     char digits[48];
-    const int written = std::snprintf(digits, sizeof digits, "%d%d%d%d", static_cast<int>(major),
-                                      static_cast<int>(minor), static_cast<int>(build),
-                                      static_cast<int>(revision));
+    const int written =
+        std::snprintf(digits, sizeof digits, "%d%d%d%d", static_cast<int>(major), static_cast<int>(minor),
+                      static_cast<int>(build), static_cast<int>(revision));
     if (written <= 0)
         return 0;
     return ParseDecimalWrapping(digits, std::strlen(digits));

@@ -57,3 +57,8 @@
 #define IDS_CLOSEAPPS_PROMPT 531
 #define IDS_RETRY_LABEL 532
 #define IDS_IGNORE_LABEL 533
+
+// Controls that are never addressed.
+#ifndef IDC_STATIC
+#define IDC_STATIC (-1)
+#endif

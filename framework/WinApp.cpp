@@ -1,0 +1,53 @@
+#include "WinApp.h"
+
+#include "Dialog.h"
+
+namespace
+{
+CWinApp* g_application = nullptr;
+}
+
+CWinApp::CWinApp() noexcept
+{
+    g_application = this;
+}
+
+CWinApp::~CWinApp()
+{
+    if (g_application == this)
+        g_application = nullptr;
+}
+
+BOOL CWinApp::InitInstance()
+{
+    return TRUE;
+}
+
+CWinApp* CWinApp::Current() noexcept
+{
+    return g_application;
+}
+
+HWND AppMainWindow() noexcept
+{
+    if (g_application == nullptr || g_application->m_pMainWnd == nullptr)
+        return nullptr;
+    return g_application->m_pMainWnd->GetSafeHwnd();
+}
+
+HINSTANCE AppInstance() noexcept
+{
+    return GetModuleHandleA(nullptr);
+}
+
+// The framework's entry point: the application object already exists (static
+// initialisation), so all that is left is to run it.
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
+{
+    CWinApp* application = CWinApp::Current();
+    if (application == nullptr)
+        return 1;
+    application->m_hInstance = instance;
+    (void)application->InitInstance();
+    return 0;
+}

@@ -1,0 +1,3 @@
+#include "UpdaterDlg.h"
+
+void CUpdaterDlg::RunCloseAppsGuard() {}

@@ -1,0 +1,6 @@
+#include "UpdaterDlg.h"
+
+int CUpdaterDlg::DownloadUpdate()
+{
+    return 0;
+}

@@ -1,0 +1,6 @@
+#include "UpdaterDlg.h"
+
+int CUpdaterDlg::FetchServerVersion()
+{
+    return 0;
+}

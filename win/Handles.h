@@ -1,0 +1,43 @@
+// Owners for the platform handles the updater opens and closes within one operation.
+// Language modules and the process-enumeration libraries are deliberately not wrapped:
+// they stay loaded until the process ends.
+#pragma once
+
+#include <windows.h>
+#include <wininet.h>
+
+#include "UniqueHandle.h"
+
+struct RegistryKeyTraits
+{
+    using pointer = HKEY;
+    static pointer Empty() noexcept { return nullptr; }
+    static void Close(pointer key) noexcept { (void)RegCloseKey(key); }
+};
+using UniqueRegistryKey = UniqueHandle<RegistryKeyTraits>;
+
+// Process handles: empty is NULL.
+struct KernelHandleTraits
+{
+    using pointer = HANDLE;
+    static pointer Empty() noexcept { return nullptr; }
+    static void Close(pointer handle) noexcept { (void)CloseHandle(handle); }
+};
+using UniqueKernelHandle = UniqueHandle<KernelHandleTraits>;
+
+// Toolhelp snapshots and files: empty is INVALID_HANDLE_VALUE.
+struct FileHandleTraits
+{
+    using pointer = HANDLE;
+    static pointer Empty() noexcept { return INVALID_HANDLE_VALUE; }
+    static void Close(pointer handle) noexcept { (void)CloseHandle(handle); }
+};
+using UniqueFileHandle = UniqueHandle<FileHandleTraits>;
+
+struct InternetHandleTraits
+{
+    using pointer = HINTERNET;
+    static pointer Empty() noexcept { return nullptr; }
+    static void Close(pointer handle) noexcept { (void)InternetCloseHandle(handle); }
+};
+using UniqueInternetHandle = UniqueHandle<InternetHandleTraits>;
