@@ -1,0 +1,42 @@
+#!/bin/bash
+# Runs the Windows tests of a build under Wine, in a fresh prefix, under Xvfb, with the
+# local update server started for the run. Usage: run-win-tests.sh BUILD_DIR [ctest args]
+set -euo pipefail
+SRC=$(cd "$(dirname "$0")/.." && pwd)
+BUILD=$(cd "$1" && pwd)
+shift
+WORK=$(mktemp -d /tmp/seekwell-wine.XXXXXX)
+export WINEPREFIX="$WORK/pfx" WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree=;mshtml=" LANG=en_US.UTF-8
+SERVER=""
+cleanup() {
+    [ -n "$SERVER" ] && kill "$SERVER" 2>/dev/null || true
+    wineserver -k 2>/dev/null || true
+    rm -rf "$WORK"
+}
+trap cleanup EXIT
+
+"$SRC/tools/new-prefix.sh"
+mkdir -p "$WORK/www"
+/usr/bin/python3 "$SRC/tools/update_server.py" --root "$WORK/www" --port-file "$WORK/port" \
+    --log "$WORK/requests.log" --max-seconds 5400 >/dev/null &
+SERVER=$!
+for _ in $(seq 1 100); do [ -s "$WORK/port" ] && break; sleep 0.05; done
+
+to_windows() { echo "Z:$1" | tr '/' '\\'; }
+export SEEKWELL_TEST_PORT=$(cat "$WORK/port")
+export SEEKWELL_TEST_WWW=$(to_windows "$WORK/www")
+export SEEKWELL_TEST_LOG=$(to_windows "$WORK/requests.log")
+export SEEKWELL_TEST_WORK=$(to_windows "$WORK")
+export SEEKWELL_ARTIFACTS="${SEEKWELL_ARTIFACTS:-$BUILD/artifacts}"
+mkdir -p "$SEEKWELL_ARTIFACTS"
+export SEEKWELL_TEST_ARTIFACTS=$(to_windows "$SEEKWELL_ARTIFACTS")
+
+# A wineserver started without a display cannot show windows: start it inside Xvfb,
+# and warm it up so its services do not inherit ctest's output pipe.
+xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
+    wineserver -p
+    wine cmd /c exit </dev/null >/dev/null 2>&1
+    ctest --test-dir "$0" --output-on-failure "$@"
+    rc=$?
+    wineserver -k
+    exit $rc' "$BUILD" "$@"
