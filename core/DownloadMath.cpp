@@ -15,6 +15,10 @@ int32_t ProgressPercent(uint32_t progress, uint32_t progressMax)
 
 int64_t DownloadDeadline(int64_t startSeconds)
 {
+    // No real clock gets this close to the end of its range, but a garbage reading must
+    // not overflow: the deadline then simply never passes.
+    if (startSeconds > INT64_MAX - kDownloadTimeLimitSeconds)
+        return INT64_MAX;
     return startSeconds + kDownloadTimeLimitSeconds;
 }
 
