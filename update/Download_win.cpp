@@ -1,6 +1,178 @@
+#include "Download.h"
+
+#include <commdlg.h>
+
+#include <utility>
+
+#include "FileDialog.h"
+#include "Handles.h"
+#include "Mbcs.h"
 #include "UpdaterDlg.h"
+#include "resource.h"
+
+namespace
+{
+// Explorer style, a question before overwriting, no read-only check box.
+constexpr DWORD kSaveAsFlags = OFN_EXPLORER | OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY;
+static_assert(kSaveAsFlags == 0x80006, "Save-As flags");
+constexpr const char* kTemporaryPrefix = "swd";
+
+bool IsLeadByte(unsigned char byte)
+{
+    return IsDBCSLeadByte(byte) != FALSE;
+}
+
+// Removes the file it names when it goes out of scope, unless told to keep it.
+class CTemporaryFile
+{
+  public:
+    explicit CTemporaryFile(std::string path) noexcept : m_path(std::move(path)) {}
+    ~CTemporaryFile()
+    {
+        if (!m_path.empty())
+            (void)DeleteFileA(m_path.c_str());
+    }
+    CTemporaryFile(const CTemporaryFile&) = delete;
+    CTemporaryFile& operator=(const CTemporaryFile&) = delete;
+
+    const std::string& Path() const noexcept { return m_path; }
+    void Keep() noexcept { m_path.clear(); }
+
+  private:
+    std::string m_path;
+};
+
+// The package URL never changes between releases, so the platform's download call may
+// answer it from the internet cache with an older package. The cache function is looked
+// up at run time because not every system has it; wininet, once loaded, stays loaded
+// until the process ends.
+void ForgetCachedCopy(const std::string& url) noexcept
+{
+    using DeleteUrlCacheEntryFunction = BOOL(WINAPI*)(LPCSTR);
+    const HMODULE wininet = LoadLibraryA("wininet.dll");
+    if (wininet == nullptr)
+        return;
+    // Through void(*)(void), the one function type that converts to any other without
+    // a warning; the real signature is the one named above.
+    const auto deleteEntry = reinterpret_cast<DeleteUrlCacheEntryFunction>(
+        reinterpret_cast<void (*)()>(GetProcAddress(wininet, "DeleteUrlCacheEntryA")));
+    if (deleteEntry != nullptr)
+        (void)deleteEntry(url.c_str());
+}
+
+// Size of a file, or -1 when it cannot be read.
+int64_t FileSize(const std::string& path) noexcept
+{
+    WIN32_FILE_ATTRIBUTE_DATA attributes;
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &attributes))
+        return -1;
+    return (static_cast<int64_t>(attributes.nFileSizeHigh) << 32) | attributes.nFileSizeLow;
+}
+
+bool IsSuccessStatus(DWORD status)
+{
+    return status >= 200 && status < 300;
+}
+
+// The platform's download call reports a success for a body cut short, and may even
+// leave the target empty when it could not copy what it received, so what arrived and
+// what was written are both held against what the server announced. Without an
+// announced length only the written size can be held against the notifications.
+bool WholeBodyArrived(const CDownloadStatus& status, int64_t writtenBytes)
+{
+    const uint32_t announced = status.AnnouncedTotal();
+    if (announced != 0)
+        return status.BytesNotified() == announced && writtenBytes == announced;
+    return writtenBytes == status.BytesNotified();
+}
+} // namespace
+
+std::string PackageUrl(const std::string& baseUrl, const std::string& productCode,
+                       const std::string& packageName)
+{
+    return baseUrl + productCode + "/" + packageName;
+}
+
+std::string PackagePathFor(const std::string& confirmedPath, const std::string& packageName)
+{
+    return FolderOfPath(confirmedPath, IsLeadByte) + "\\" + packageName;
+}
+
+DownloadOutcome DownloadPackage(const std::string& url, const std::string& target,
+                                CDownloadStatus& status) noexcept
+{
+    DownloadOutcome outcome;
+    ForgetCachedCopy(url);
+
+    // The temporary file sits in the target's own folder, so that the final move is a
+    // rename and a failed transfer never touches the package already there. The folder
+    // keeps its backslash: "C:" alone would name the drive's current directory.
+    const std::string folder = DirectoryWithSlash(target, IsLeadByte);
+    char temporaryPath[MAX_PATH] = {};
+    if (folder.empty() || GetTempFileNameA(folder.c_str(), kTemporaryPrefix, 0, temporaryPath) == 0)
+    {
+        outcome.verdict = DownloadVerdict::NoTemporaryFile;
+        return outcome;
+    }
+    CTemporaryFile temporary(temporaryPath);
+
+    outcome.transferResult = URLDownloadToFileA(nullptr, url.c_str(), temporary.Path().c_str(), 0, &status);
+    if (outcome.transferResult != S_OK)
+    {
+        outcome.verdict = DownloadVerdict::TransferFailed;
+        return outcome;
+    }
+    // No status seen means no HTTP response to judge (another scheme); the call's own
+    // result then stands.
+    if (status.HttpStatus() != 0 && !IsSuccessStatus(status.HttpStatus()))
+    {
+        outcome.verdict = DownloadVerdict::HttpError;
+        return outcome;
+    }
+    if (!WholeBodyArrived(status, FileSize(temporary.Path())))
+    {
+        outcome.verdict = DownloadVerdict::ShortBody;
+        return outcome;
+    }
+    if (!MoveFileExA(temporary.Path().c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING))
+    {
+        outcome.verdict = DownloadVerdict::NotMoved;
+        return outcome;
+    }
+    temporary.Keep();
+    outcome.verdict = DownloadVerdict::Complete;
+    return outcome;
+}
 
 int CUpdaterDlg::DownloadUpdate()
 {
+    std::string packageName;
+    std::string baseUrl;
+    (void)LoadText(IDS_PACKAGE_NAME, packageName);
+    (void)LoadText(IDS_DOWNLOAD_BASE_URL, baseUrl);
+
+    CFileDialog saveAs(false, nullptr, packageName.c_str(), kSaveAsFlags, nullptr, m_hWnd);
+    std::string text;
+    if (saveAs.DoModal() != IDOK)
+    {
+        (void)LoadText(IDS_CHECK_ENDED, text);
+        SetDlgItemText(IDC_STATUS, text);
+        return 0;
+    }
+
+    // Only the folder of the confirmed path is used: the package keeps its own name.
+    const std::string url = PackageUrl(baseUrl, m_productCode, packageName);
+    m_packagePath = PackagePathFor(saveAs.GetPathName(), packageName);
+
+    CDownloadStatus status;
+    status.m_owner = this;
+    status.ArmDeadline();
+    const DownloadOutcome outcome = DownloadPackage(url, m_packagePath, status);
+
+    // Install is offered after any attempt; it runs whatever the package path holds.
+    EnableDlgItem(IDC_INSTALL, true);
+    (void)LoadText(outcome.verdict == DownloadVerdict::Complete ? IDS_DOWNLOAD_OK : IDS_DOWNLOAD_FAILED,
+                   text);
+    SetDlgItemText(IDC_STATUS, text);
     return 0;
 }

@@ -1,0 +1,48 @@
+// Transfer of the update package onto its place in the chosen folder.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "DownloadStatus.h"
+
+// How a package transfer ended. Only Complete leaves a new package at the target path;
+// every other outcome leaves there whatever was there before.
+enum class DownloadVerdict
+{
+    Complete,
+    // The target's folder could not take a temporary file (missing, not writable).
+    NoTemporaryFile,
+    // The platform's download call failed, the time limit included.
+    TransferFailed,
+    // The server answered with a status outside 2xx (an error page is not a package).
+    HttpError,
+    // Fewer bytes arrived than the server announced.
+    ShortBody,
+    // The complete package could not be moved onto the target path.
+    NotMoved,
+};
+
+struct DownloadOutcome
+{
+    DownloadVerdict verdict = DownloadVerdict::TransferFailed;
+    // What the platform's download call returned (E_ABORT for the time limit); S_OK
+    // when the transfer was never started.
+    HRESULT transferResult = S_OK;
+};
+
+// Downloads `url` into a temporary file beside `target` and moves it onto `target`
+// only when the whole package arrived with a success status. `status` watches the
+// transfer; its deadline is used as the caller armed it.
+DownloadOutcome DownloadPackage(const std::string& url, const std::string& target,
+                                CDownloadStatus& status) noexcept;
+
+// The URL of the package: download base URL, product code, a slash, package file name.
+std::string PackageUrl(const std::string& baseUrl, const std::string& productCode,
+                       const std::string& packageName);
+
+// Where the package is saved for a path confirmed in the Save-As dialog: the path's
+// folder (cut at its last backslash, double-byte characters respected) and the
+// package's own name; C:\x.exe gives C:\<package>.
+std::string PackagePathFor(const std::string& confirmedPath, const std::string& packageName);

@@ -1,0 +1,141 @@
+#include "DownloadStatus.h"
+
+#include <time.h>
+
+#include "DownloadMath.h"
+#include "UpdaterDlg.h"
+
+int64_t RuntimeClockSeconds() noexcept
+{
+    return static_cast<int64_t>(_time64(nullptr));
+}
+
+CDownloadStatus::CDownloadStatus() noexcept : m_owner(nullptr), m_deadlineArmed(0), m_deadline(0) {}
+
+// The object lives on the download's stack and is never handed out for keeping, so it
+// neither counts references nor offers IUnknown or itself: only the status probe.
+HRESULT CDownloadStatus::QueryInterface(REFIID iid, void** object) noexcept
+{
+    if (object != nullptr && IsEqualIID(iid, IID_IHttpNegotiate))
+    {
+        *object = static_cast<IHttpNegotiate*>(&m_negotiate);
+        return S_OK;
+    }
+    return E_NOTIMPL;
+}
+
+ULONG CDownloadStatus::AddRef() noexcept
+{
+    return 0;
+}
+
+ULONG CDownloadStatus::Release() noexcept
+{
+    return 0;
+}
+
+HRESULT CDownloadStatus::OnStartBinding(DWORD, IBinding*) noexcept
+{
+    return E_NOTIMPL;
+}
+
+HRESULT CDownloadStatus::GetPriority(LONG*) noexcept
+{
+    return E_NOTIMPL;
+}
+
+HRESULT CDownloadStatus::OnLowResource(DWORD) noexcept
+{
+    return E_NOTIMPL;
+}
+
+// Every notification, whatever its kind, moves the bar: one that carries no total sets
+// it to 0. The time limit can only act here, so a transfer that stalls without
+// notifications is not cut off by it.
+HRESULT CDownloadStatus::OnProgress(ULONG progress, ULONG progressMax, ULONG, LPCWSTR) noexcept
+{
+    if (m_deadlineArmed != 0 && DeadlinePassed(m_clock(), m_deadline))
+        return E_ABORT;
+
+    if (progress > m_bytesNotified)
+        m_bytesNotified = progress;
+    if (progressMax > m_announcedTotal)
+        m_announcedTotal = progressMax;
+
+    m_owner->SetDownloadProgress(ProgressPercent(progress, progressMax));
+    PumpMessages();
+    return S_OK;
+}
+
+HRESULT CDownloadStatus::OnStopBinding(HRESULT, LPCWSTR) noexcept
+{
+    return E_NOTIMPL;
+}
+
+HRESULT CDownloadStatus::GetBindInfo(DWORD*, BINDINFO*) noexcept
+{
+    return E_NOTIMPL;
+}
+
+HRESULT CDownloadStatus::OnDataAvailable(DWORD, DWORD, FORMATETC*, STGMEDIUM*) noexcept
+{
+    return E_NOTIMPL;
+}
+
+HRESULT CDownloadStatus::OnObjectAvailable(REFIID, IUnknown*) noexcept
+{
+    return E_NOTIMPL;
+}
+
+void CDownloadStatus::PumpMessages() noexcept
+{
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE))
+    {
+        // A WM_QUIT is taken like any other message; nothing here ends a loop on it.
+        (void)GetMessageA(&message, nullptr, 0, 0);
+        (void)TranslateMessage(&message);
+        (void)DispatchMessageA(&message);
+    }
+}
+
+void CDownloadStatus::ArmDeadline() noexcept
+{
+    m_deadlineArmed = 1;
+    m_deadline = DownloadDeadline(m_clock());
+}
+
+HRESULT CDownloadStatus::CHttpNegotiate::QueryInterface(REFIID iid, void** object) noexcept
+{
+    return m_outer.QueryInterface(iid, object);
+}
+
+ULONG CDownloadStatus::CHttpNegotiate::AddRef() noexcept
+{
+    return 0;
+}
+
+ULONG CDownloadStatus::CHttpNegotiate::Release() noexcept
+{
+    return 0;
+}
+
+// Adds nothing to the request: the server sees the same request as without the probe.
+HRESULT CDownloadStatus::CHttpNegotiate::BeginningTransaction(LPCWSTR, LPCWSTR, DWORD,
+                                                              LPWSTR* additionalHeaders) noexcept
+{
+    if (additionalHeaders != nullptr)
+        *additionalHeaders = nullptr;
+    return S_OK;
+}
+
+// The platform's download call reports an error page as a completed download, so the
+// status is kept here and judged once the transfer has ended.
+HRESULT CDownloadStatus::CHttpNegotiate::OnResponse(DWORD status, LPCWSTR, LPCWSTR,
+                                                    LPWSTR* additionalRequestHeaders) noexcept
+{
+    if (additionalRequestHeaders != nullptr)
+        *additionalRequestHeaders = nullptr;
+    m_outer.m_httpStatus = status;
+    return S_OK;
+}
