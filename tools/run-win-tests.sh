@@ -39,4 +39,11 @@ xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
     ctest --test-dir "$0" --output-on-failure "$@"
     rc=$?
     wineserver -k
-    exit $rc' "$BUILD" "$@"
+    exit $rc' "$BUILD" "$@" || rc=$?
+
+# Screenshots are saved as BMP by the tests; keep PNG copies.
+for bmp in "$SEEKWELL_ARTIFACTS"/*.bmp; do
+    [ -e "$bmp" ] || continue
+    convert "$bmp" "${bmp%.bmp}.png" && rm -f "$bmp"
+done
+exit "${rc:-0}"
