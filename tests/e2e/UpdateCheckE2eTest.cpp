@@ -1,0 +1,279 @@
+// The update check behind Start, as a user sees it: the message boxes, the status line
+// and the buttons after each outcome, and the road to a downloaded package.
+#include "E2eSupport.h"
+
+using namespace e2e;
+
+namespace
+{
+const char* const kVersionRequest = "GET http://" SEEKWELL_UPDATE_HOST ":80/store/" SEEKWELL_UPDATE_TOKEN
+                                    "/Quorvel30/version.txt HTTP/1.1 | UA: GetURL";
+const char* const kPackageRequestStart = "GET http://" SEEKWELL_UPDATE_HOST ":80/store/" SEEKWELL_UPDATE_TOKEN
+                                         "/Quorvel30/" SEEKWELL_PACKAGE_NAME " ";
+
+const char* const kCaption = "Quorvel Updater";
+const char* const kChecking = "Checking for updates...";
+const char* const kReady = "Press Start to check for a new version of Quorvel.";
+const char* const kCheckEnded = "No update was downloaded.";
+const char* const kDownloading = "Downloading the update...";
+const char* const kDownloaded = "The update has been downloaded. Press Install to install it.";
+
+std::string Question(const char* version)
+{
+    return std::string("Quorvel ") + version + " is available.\nDo you want to download it now?";
+}
+
+class UpdateCheck : public EndToEnd
+{
+  protected:
+    // Presses Start and returns the message box it opens, after checking that the
+    // status line says the check is running.
+    ui::MessageBoxView StartAndReadBox(HWND& box)
+    {
+        EXPECT_TRUE(m_updater.Launch(m_installation));
+        EXPECT_TRUE(ui::Click(m_updater.Dialog(), IDC_START));
+        box = m_updater.WaitForModal();
+        EXPECT_NE(nullptr, box);
+        if (box == nullptr)
+            return {};
+        EXPECT_EQ(kChecking, StatusText());
+        EXPECT_FALSE(ui::ItemEnabled(m_updater.Dialog(), IDC_START));
+        return ui::ReadMessageBox(box);
+    }
+
+    void Answer(HWND box, int button)
+    {
+        ASSERT_TRUE(ui::Click(box, button));
+        ASSERT_TRUE(ui::WaitUntil([&] { return !IsWindow(box); }, 10000));
+    }
+
+    // Start and Install after an outcome that downloads nothing.
+    void ExpectEndState(const char* status)
+    {
+        HWND dialog = m_updater.Dialog();
+        ASSERT_TRUE(ui::WaitUntil([&] { return StatusText() == status; }, 10000)) << StatusText();
+        EXPECT_FALSE(ui::ItemEnabled(dialog, IDC_START));
+        EXPECT_FALSE(ui::ItemEnabled(dialog, IDC_INSTALL));
+        EXPECT_EQ(0, ui::ProgressPosition(dialog, IDC_PROGRESS));
+    }
+
+    void ExpectOnlyVersionRequested()
+    {
+        const auto log = testserver::RequestLog();
+        ASSERT_EQ(1u, log.size());
+        EXPECT_EQ(kVersionRequest, log[0]);
+    }
+};
+
+struct Declined
+{
+    const char* name;
+    int button;
+};
+
+class UpdateDeclined : public UpdateCheck, public ::testing::WithParamInterface<Declined>
+{
+};
+} // namespace
+
+TEST_F(UpdateCheck, SameVersionIsUpToDate)
+{
+    testserver::ServeVersionFile("3.0.1.2\r\n");
+    HWND box = nullptr;
+    const ui::MessageBoxView view = StartAndReadBox(box);
+    EXPECT_EQ(static_cast<UINT>(MB_ICONINFORMATION | MB_OK), view.Style());
+    EXPECT_EQ(kCaption, view.caption);
+    EXPECT_EQ("Your copy of Quorvel is up to date.", view.text);
+    Screenshot(box, "check-up-to-date");
+    Answer(box, IDOK);
+    ExpectEndState(kReady);
+    ExpectOnlyVersionRequested();
+}
+
+TEST_F(UpdateCheck, NewerVersionIsOfferedWithItsNumber)
+{
+    testserver::ServeVersionFile("3.0.1.3\r\n");
+    HWND box = nullptr;
+    const ui::MessageBoxView view = StartAndReadBox(box);
+    EXPECT_EQ(static_cast<UINT>(MB_ICONQUESTION | MB_YESNOCANCEL), view.Style());
+    EXPECT_EQ(kCaption, view.caption);
+    EXPECT_EQ(Question("3.0.1.3"), view.text);
+    Screenshot(box, "check-update-offered");
+    Answer(box, IDNO);
+    ExpectEndState(kCheckEnded);
+}
+
+TEST_P(UpdateDeclined, LeavesNothingDownloaded)
+{
+    testserver::ServeVersionFile("3.0.1.3\r\n");
+    HWND box = nullptr;
+    StartAndReadBox(box);
+    Answer(box, GetParam().button);
+    ExpectEndState(kCheckEnded);
+    ExpectOnlyVersionRequested();
+}
+
+INSTANTIATE_TEST_SUITE_P(Answers, UpdateDeclined,
+                         ::testing::Values(Declined{"No", IDNO}, Declined{"Cancel", IDCANCEL}),
+                         [](const ::testing::TestParamInfo<Declined>& row)
+                         { return std::string(row.param.name); });
+
+TEST_F(UpdateCheck, OlderServerVersionIsStillOffered)
+{
+    testserver::ServeVersionFile("2.9.9.9\n");
+    HWND box = nullptr;
+    const ui::MessageBoxView view = StartAndReadBox(box);
+    EXPECT_EQ(static_cast<UINT>(MB_ICONQUESTION | MB_YESNOCANCEL), view.Style());
+    EXPECT_EQ(Question("2.9.9.9"), view.text);
+    Answer(box, IDNO);
+}
+
+TEST_F(UpdateCheck, MissingProductModuleIsOfferedTheUpdate)
+{
+    m_installation.RemoveProductModule();
+    testserver::ServeVersionFile("3.0.1.2\r\n");
+    HWND box = nullptr;
+    const ui::MessageBoxView view = StartAndReadBox(box);
+    EXPECT_EQ(Question("3.0.1.2"), view.text);
+    Answer(box, IDNO);
+    m_installation.UseProductModule("Quorvel.dll");
+}
+
+TEST_F(UpdateCheck, UnreachableServerIsAWarningWithAnEmptyCaption)
+{
+    testserver::RouteUpdateHostNowhere();
+    HWND box = nullptr;
+    const ui::MessageBoxView view = StartAndReadBox(box);
+    EXPECT_EQ(static_cast<UINT>(MB_ICONEXCLAMATION | MB_OK), view.Style());
+    EXPECT_EQ("", view.caption);
+    EXPECT_EQ(
+        "The update server cannot be reached. Please check your Internet connection and try again later.",
+        view.text);
+    Screenshot(box, "check-unreachable");
+    Answer(box, IDOK);
+    ExpectEndState(kCheckEnded);
+}
+
+TEST_F(UpdateCheck, ErrorPageIsReportedAsUnreachable)
+{
+    testserver::ServeVersionFile("<html>Not here</html>", R"({"status": 404})");
+    HWND box = nullptr;
+    const ui::MessageBoxView view = StartAndReadBox(box);
+    EXPECT_EQ(static_cast<UINT>(MB_ICONEXCLAMATION | MB_OK), view.Style());
+    Answer(box, IDOK);
+    ExpectEndState(kCheckEnded);
+}
+
+TEST_F(UpdateCheck, EnterPressesStartOnce)
+{
+    testserver::ServeVersionFile("3.0.1.2\r\n");
+    ASSERT_TRUE(m_updater.Launch(m_installation));
+    HWND dialog = m_updater.Dialog();
+    ui::PressKey(dialog, VK_RETURN);
+    HWND box = m_updater.WaitForModal();
+    ASSERT_NE(nullptr, box);
+    Answer(box, IDOK);
+    ExpectEndState(kReady);
+    ui::PressKey(dialog, VK_RETURN);
+    EXPECT_FALSE(ui::WaitUntil([&] { return ui::FindOwnedDialog(dialog) != nullptr; }, 1500));
+    ExpectOnlyVersionRequested();
+}
+
+TEST_F(UpdateCheck, AcceptedOfferAsksForAFolderAndCancellingItDownloadsNothing)
+{
+    testserver::ServeVersionFile("3.0.1.3\r\n");
+    testserver::ServePackage("package");
+    HWND box = nullptr;
+    StartAndReadBox(box);
+    Answer(box, IDYES);
+    HWND saveAs = m_updater.WaitForModal();
+    ASSERT_NE(nullptr, saveAs);
+    EXPECT_EQ(kDownloading, StatusText());
+    ASSERT_TRUE(ui::Click(saveAs, IDCANCEL));
+    ExpectEndState(kCheckEnded);
+    ExpectOnlyVersionRequested();
+}
+
+namespace
+{
+struct RoadLanguage
+{
+    const char* language;
+    const char* question;
+    const char* downloading;
+    const char* downloaded;
+};
+
+class Road : public UpdateCheck, public ::testing::WithParamInterface<RoadLanguage>
+{
+};
+} // namespace
+
+TEST_P(Road, FromStartToADownloadedPackage)
+{
+    const RoadLanguage& road = GetParam();
+    m_installation.Register(road.language);
+    testserver::ServeVersionFile("3.0.1.3\r\n");
+    // A package large enough, and served slowly enough, to see the bar move.
+    std::string package(256 * 1024, '\0');
+    for (size_t i = 0; i < package.size(); ++i)
+        package[i] = static_cast<char>((i * 7919) >> 3);
+    testserver::ServePackage(package, R"({"drip": {"bytes": 16384, "every_ms": 60}})");
+    const std::string folder = "C:\\Downloads " + std::string(road.language);
+    MakeFolders(folder);
+    DeleteFileA((folder + "\\" SEEKWELL_PACKAGE_NAME).c_str());
+
+    ASSERT_TRUE(m_updater.Launch(m_installation));
+    HWND dialog = m_updater.Dialog();
+    ASSERT_TRUE(ui::Click(dialog, IDC_START));
+    HWND box = m_updater.WaitForModal();
+    ASSERT_NE(nullptr, box);
+    EXPECT_EQ(road.question, ui::ReadMessageBox(box).text);
+    Answer(box, IDYES);
+    HWND saveAs = m_updater.WaitForModal();
+    ASSERT_NE(nullptr, saveAs);
+    EXPECT_EQ(road.downloading, StatusText());
+    ASSERT_TRUE(ui::AnswerSaveAs(saveAs, folder + "\\typed-name.exe"));
+
+    // The bar moves while the status line keeps saying the download runs.
+    int seenBetween = -1;
+    ASSERT_TRUE(ui::WaitUntil(
+        [&]
+        {
+            const int position = ui::ProgressPosition(dialog, IDC_PROGRESS);
+            if (position > 0 && position < 100 && seenBetween < 0)
+            {
+                seenBetween = position;
+                EXPECT_EQ(road.downloading, StatusText());
+                Screenshot(dialog, std::string("road-downloading-") + road.language);
+            }
+            return StatusText() == road.downloaded;
+        },
+        60000))
+        << StatusText();
+    EXPECT_GT(seenBetween, 0);
+    EXPECT_EQ(100, ui::ProgressPosition(dialog, IDC_PROGRESS));
+    EXPECT_TRUE(ui::ItemEnabled(dialog, IDC_INSTALL));
+    EXPECT_FALSE(ui::ItemEnabled(dialog, IDC_START));
+    Screenshot(dialog, std::string("road-downloaded-") + road.language);
+    // Saved under the package's own name in the chosen folder, not under the typed one.
+    EXPECT_EQ(package, ReadFileBytes(folder + "\\" SEEKWELL_PACKAGE_NAME));
+    EXPECT_FALSE(FileExists(folder + "\\typed-name.exe"));
+    const auto log = testserver::RequestLog();
+    ASSERT_EQ(2u, log.size());
+    EXPECT_EQ(kVersionRequest, log[0]);
+    EXPECT_EQ(0u, log[1].find(kPackageRequestStart)) << log[1];
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Languages, Road,
+    ::testing::Values(
+        RoadLanguage{"English", "Quorvel 3.0.1.3 is available.\nDo you want to download it now?",
+                     kDownloading, kDownloaded},
+        RoadLanguage{"German",
+                     "Quorvel 3.0.1.3 ist verf\xFC"
+                     "gbar.\nM\xF6"
+                     "chten Sie es jetzt herunterladen?",
+                     "Die Aktualisierung wird heruntergeladen...",
+                     "Die Aktualisierung wurde heruntergeladen. Klicken Sie auf Installieren."}),
+    [](const ::testing::TestParamInfo<RoadLanguage>& row) { return std::string(row.param.language); });
