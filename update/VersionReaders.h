@@ -1,0 +1,17 @@
+// Reading the installed product's version. The server's version is read by
+// CUpdaterDlg::FetchServerVersion, which fills the dialog's own record.
+#pragma once
+
+#include <string>
+
+#include "VersionQuad.h"
+
+// Size of the local path buffer, terminator included: a path of more characters than
+// this can hold is not read.
+constexpr size_t kInstalledPathBuffer = 261;
+
+// Reads the file version of the module at `path` from its version resource into `out`
+// (components 0..65535, composite set). Sets the four components to 0 first. Returns 1
+// on success; 0 when the path does not fit the buffer, the file is missing, is not a
+// module or has no version resource (the composite is then left as it was).
+int ReadInstalledVersion(const std::string& path, VersionQuad& out);
