@@ -1,0 +1,148 @@
+#include "ProcessCounter.h"
+
+#include <tlhelp32.h>
+
+#include <cstring>
+
+#include "CloseAppsDlg.h"
+#include "Handles.h"
+#include "Mbcs.h"
+
+namespace
+{
+// OSVERSIONINFOA as the oldest systems know it; a larger record would be refused there.
+constexpr DWORD kVersionInfoSize = 148;
+constexpr DWORD kNoPlatform = 0xFFFFFFFF;
+static_assert(sizeof(OSVERSIONINFOA) == kVersionInfoSize, "OSVERSIONINFOA layout");
+
+constexpr DWORD kSnapProcesses = 2; // TH32CS_SNAPPROCESS
+constexpr DWORD kProcessEntrySize = 296;
+static_assert(sizeof(PROCESSENTRY32) == kProcessEntrySize, "PROCESSENTRY32 (ANSI) layout");
+
+constexpr DWORD kMaxProcessIds = 1024;
+constexpr DWORD kPathBufferChars = 500;
+constexpr DWORD kQueryAndReadAccess = PROCESS_QUERY_INFORMATION | PROCESS_VM_READ; // 0x410
+static_assert(kQueryAndReadAccess == 0x410, "process access");
+
+// Entry points bound by name at run time, so the executable imports neither Toolhelp
+// (absent from NT 4's Kernel32.dll) nor Psapi.dll (absent from Windows 9x).
+using CreateSnapshotFn = HANDLE(WINAPI*)(DWORD flags, DWORD processId);
+using ProcessWalkFn = BOOL(WINAPI*)(HANDLE snapshot, PROCESSENTRY32* entry);
+using EnumProcessesFn = BOOL(WINAPI*)(DWORD* ids, DWORD idBytes, DWORD* bytesReturned);
+using EnumProcessModulesFn = BOOL(WINAPI*)(HANDLE process, HMODULE* modules, DWORD moduleBytes,
+                                           DWORD* bytesNeeded);
+using GetModuleFileNameExFn = DWORD(WINAPI*)(HANDLE process, HMODULE module, char* path, DWORD pathChars);
+
+template <typename Function> Function Bind(HMODULE library, const char* name) noexcept
+{
+    // FARPROC has the wrong signature for every entry point; going through void*
+    // keeps the compiler from warning about the cast it cannot check anyway.
+    return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(library, name)));
+}
+
+bool IsLeadByte(unsigned char byte)
+{
+    return IsDBCSLeadByte(byte) != FALSE;
+}
+
+bool NameContains(const char* name, size_t capacity, const std::string& text)
+{
+    const std::string imageName(name, strnlen(name, capacity));
+    return ContainsText(imageName, text, IsLeadByte);
+}
+
+int CountWithToolhelp(const std::string& text)
+{
+    // Loaded for the life of the process; the updater never unloads it.
+    HMODULE kernel = LoadLibraryA("Kernel32.dll");
+    if (kernel == nullptr)
+        return 0;
+    const auto processFirst = Bind<ProcessWalkFn>(kernel, "Process32First");
+    const auto processNext = Bind<ProcessWalkFn>(kernel, "Process32Next");
+    const auto createSnapshot = Bind<CreateSnapshotFn>(kernel, "CreateToolhelp32Snapshot");
+    if (processFirst == nullptr || processNext == nullptr || createSnapshot == nullptr)
+        return 0;
+
+    // Some systems report a failed snapshot as null rather than INVALID_HANDLE_VALUE.
+    HANDLE rawSnapshot = createSnapshot(kSnapProcesses, 0);
+    if (rawSnapshot == nullptr || rawSnapshot == INVALID_HANDLE_VALUE)
+        return 0;
+    const UniqueFileHandle snapshot(rawSnapshot);
+
+    int count = 0;
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = kProcessEntrySize;
+    for (BOOL more = processFirst(snapshot.get(), &entry); more; more = processNext(snapshot.get(), &entry))
+    {
+        if (NameContains(entry.szExeFile, sizeof entry.szExeFile, text))
+            ++count;
+    }
+    return count;
+}
+
+int CountWithPsapi(const std::string& text)
+{
+    // Loaded for the life of the process; the updater never unloads it.
+    HMODULE psapi = LoadLibraryA("Psapi.dll");
+    if (psapi == nullptr)
+        return 0;
+    const auto enumProcesses = Bind<EnumProcessesFn>(psapi, "EnumProcesses");
+    if (enumProcesses == nullptr)
+        return 0;
+
+    DWORD ids[kMaxProcessIds];
+    DWORD idBytes = 0;
+    // The byte count alone tells how many ids arrived; a failed call leaves it at 0.
+    (void)enumProcesses(ids, sizeof ids, &idBytes);
+    DWORD idCount = idBytes / sizeof ids[0];
+    if (idCount > kMaxProcessIds)
+        idCount = kMaxProcessIds;
+
+    int count = 0;
+    char path[kPathBufferChars];
+    for (DWORD index = 0; index < idCount; ++index)
+    {
+        const UniqueKernelHandle process(OpenProcess(kQueryAndReadAccess, FALSE, ids[index]));
+        if (!process)
+            continue;
+        const auto enumProcessModules = Bind<EnumProcessModulesFn>(psapi, "EnumProcessModules");
+        const auto getModuleFileNameEx = Bind<GetModuleFileNameExFn>(psapi, "GetModuleFileNameExA");
+        if (enumProcessModules == nullptr || getModuleFileNameEx == nullptr)
+            return 0;
+        // The first module is the executable itself; the others are not needed.
+        HMODULE executable = nullptr;
+        DWORD moduleBytes = 0;
+        if (!enumProcessModules(process.get(), &executable, sizeof executable, &moduleBytes))
+            continue;
+        // A failed call leaves the buffer undefined: such a process is not counted.
+        const DWORD length = getModuleFileNameEx(process.get(), executable, path, kPathBufferChars);
+        if (length == 0)
+            continue;
+        if (NameContains(path, kPathBufferChars, text))
+            ++count;
+    }
+    return count;
+}
+} // namespace
+
+DWORD GetPlatformId() noexcept
+{
+    OSVERSIONINFOA version = {};
+    version.dwOSVersionInfoSize = kVersionInfoSize;
+    version.dwPlatformId = kNoPlatform;
+    (void)GetVersionExA(&version);
+    return version.dwPlatformId;
+}
+
+int CCloseAppsDlg::CountRunningProcesses(std::string text) const
+{
+    switch (GetPlatformId())
+    {
+    case kPlatformWindows9x:
+        return CountWithToolhelp(text);
+    case kPlatformNt:
+        return CountWithPsapi(text);
+    default:
+        return 0;
+    }
+}
