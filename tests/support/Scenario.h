@@ -4,6 +4,7 @@
 #pragma once
 
 #include <windows.h>
+#include <psapi.h>
 
 #include <string>
 #include <vector>
@@ -175,13 +176,23 @@ class Process
 };
 
 // A stand-in for a watched program: the build's sleeper copied to `path` and started.
+// Construction returns once the new process shows its image path to other processes,
+// so a count made right after it sees the program.
 class FakeProgram : public Process
 {
   public:
     explicit FakeProgram(const std::string& path)
     {
         CopyInto(BuildDirectory() + "sleeper.exe", path);
-        Start(path, "600");
+        if (!Start(path, "600"))
+            return;
+        ui::WaitUntil(
+            [&]
+            {
+                char image[MAX_PATH] = {};
+                return GetModuleFileNameExA(Handle(), nullptr, image, sizeof image) > 0;
+            },
+            10000);
     }
 };
 

@@ -262,19 +262,25 @@ std::pair<int, int> ProgressRange(HWND dialog, int id)
 
 std::vector<std::string> ListItems(HWND dialog, int id)
 {
+    // Wine hands list-box texts across processes as UTF-16 whatever the caller asked
+    // for, so ask for UTF-16 and convert to the ANSI code page here.
     std::vector<std::string> items;
-    const LRESULT count = SendDlgItemMessageA(dialog, id, LB_GETCOUNT, 0, 0);
+    HWND list = GetDlgItem(dialog, id);
+    const LRESULT count = SendMessageW(list, LB_GETCOUNT, 0, 0);
     for (LRESULT i = 0; i < count; ++i)
     {
-        char text[1024] = {};
-        const LRESULT length = SendDlgItemMessageA(dialog, id, LB_GETTEXTLEN, i, 0);
-        if (length < 0 || length >= static_cast<LRESULT>(sizeof text))
+        wchar_t text[1024] = {};
+        const LRESULT length = SendMessageW(list, LB_GETTEXTLEN, i, 0);
+        if (length < 0 || length >= static_cast<LRESULT>(sizeof text / sizeof text[0]))
         {
             items.emplace_back("<unreadable>");
             continue;
         }
-        SendDlgItemMessageA(dialog, id, LB_GETTEXT, i, reinterpret_cast<LPARAM>(text));
-        items.emplace_back(text, static_cast<size_t>(length));
+        SendMessageW(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(text));
+        char ansi[4096] = {};
+        const int bytes = WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(length), ansi, sizeof ansi,
+                                              nullptr, nullptr);
+        items.emplace_back(ansi, static_cast<size_t>(bytes > 0 ? bytes : 0));
     }
     return items;
 }

@@ -1,0 +1,169 @@
+// The installer hand-off and the whole road of one update, as a user walks it.
+#include "E2eSupport.h"
+
+using namespace e2e;
+
+namespace
+{
+const char* const kFolder = "C:\\Updates";
+const char* const kPackage = "C:\\Updates\\" SEEKWELL_PACKAGE_NAME;
+const char* const kRanRecord = "C:\\Updates\\" SEEKWELL_PACKAGE_NAME ".ran.txt";
+const char* const kOutlookPath = "C:\\Program Files\\Microsoft Office\\Office10\\OUTLOOK.EXE";
+
+class Install : public EndToEnd
+{
+  protected:
+    void SetUp() override
+    {
+        EndToEnd::SetUp();
+        MakeFolders(kFolder);
+        DeleteFileA(kPackage);
+        DeleteFileA(kRanRecord);
+        testserver::ServeVersionFile("3.0.1.3\r\n");
+    }
+
+    void WaitGone(HWND window)
+    {
+        ASSERT_TRUE(ui::WaitUntil([&] { return !IsWindow(window); }, 10000));
+    }
+
+    // Start, Yes, the folder chosen, and the download run to its end.
+    void DownloadIntoFolder()
+    {
+        ASSERT_TRUE(m_updater.Launch(m_installation));
+        HWND dialog = m_updater.Dialog();
+        ASSERT_TRUE(ui::Click(dialog, IDC_START));
+        HWND question = m_updater.WaitForModal();
+        ASSERT_NE(nullptr, question);
+        ASSERT_TRUE(ui::Click(question, IDYES));
+        WaitGone(question);
+        HWND saveAs = m_updater.WaitForModal();
+        ASSERT_NE(nullptr, saveAs);
+        ASSERT_TRUE(ui::AnswerSaveAs(saveAs, kPackage));
+        ASSERT_TRUE(ui::WaitUntil([&] { return ui::ItemEnabled(dialog, IDC_INSTALL); }, 60000));
+    }
+
+    void ServeInstaller(const std::string& sidecar = std::string())
+    {
+        testserver::ServePackage(ReadFileBytes(BuildDirectory() + "fake_installer.exe"), sidecar);
+    }
+
+    // The close-applications dialog opened by Install, once its list is filled.
+    HWND WaitForCloseApps(const std::vector<std::string>& listed)
+    {
+        HWND closeApps = m_updater.WaitForModal();
+        EXPECT_NE(nullptr, closeApps);
+        if (closeApps == nullptr)
+            return nullptr;
+        EXPECT_EQ("Installation", ui::Text(closeApps));
+        std::vector<std::string> shown;
+        EXPECT_TRUE(
+            ui::WaitUntil([&] { return (shown = ui::ListItems(closeApps, IDC_APPLIST)) == listed; }, 10000))
+            << ::testing::PrintToString(shown);
+        return closeApps;
+    }
+
+    bool PackageRan()
+    {
+        return ui::WaitUntil([&] { return FileExists(kRanRecord); }, 20000);
+    }
+};
+} // namespace
+
+TEST_F(Install, TheWholeRoadFromStartToARunningInstaller)
+{
+    const DWORD started = GetTickCount();
+    ServeInstaller(R"({"drip": {"bytes": 8192, "every_ms": 30}})");
+    ASSERT_TRUE(m_updater.Launch(m_installation));
+    HWND dialog = m_updater.Dialog();
+    EXPECT_EQ("Quorvel Updater", ui::Text(dialog));
+    EXPECT_EQ("Press Start to check for a new version of Quorvel.", StatusText());
+
+    ASSERT_TRUE(ui::Click(dialog, IDC_START));
+    HWND question = m_updater.WaitForModal();
+    ASSERT_NE(nullptr, question);
+    EXPECT_EQ("Checking for updates...", StatusText());
+    EXPECT_EQ("Quorvel 3.0.1.3 is available.\nDo you want to download it now?",
+              ui::ReadMessageBox(question).text);
+    ASSERT_TRUE(ui::Click(question, IDYES));
+    WaitGone(question);
+
+    HWND saveAs = m_updater.WaitForModal();
+    ASSERT_NE(nullptr, saveAs);
+    EXPECT_EQ("Downloading the update...", StatusText());
+    EXPECT_EQ(0, ui::ProgressPosition(dialog, IDC_PROGRESS));
+    ASSERT_TRUE(ui::AnswerSaveAs(saveAs, std::string(kFolder) + "\\chosen.exe"));
+
+    std::vector<int> positions;
+    ASSERT_TRUE(ui::WaitUntil(
+        [&]
+        {
+            const int position = ui::ProgressPosition(dialog, IDC_PROGRESS);
+            if (positions.empty() || positions.back() != position)
+                positions.push_back(position);
+            return ui::ItemEnabled(dialog, IDC_INSTALL);
+        },
+        60000));
+    EXPECT_EQ(100, ui::ProgressPosition(dialog, IDC_PROGRESS));
+    EXPECT_GE(positions.size(), 3u) << "the bar should be seen part-way";
+    for (size_t i = 1; i < positions.size(); ++i)
+        EXPECT_LE(positions[i - 1], positions[i]);
+    EXPECT_EQ("The update has been downloaded. Press Install to install it.", StatusText());
+
+    FakeProgram outlook(kOutlookPath);
+    ASSERT_TRUE(ui::Click(dialog, IDC_INSTALL));
+    HWND closeApps = WaitForCloseApps({"Outlook"});
+    ASSERT_NE(nullptr, closeApps);
+    EXPECT_FALSE(ui::ItemEnabled(closeApps, IDC_CLOSEAPPS_OK));
+    // The installation is held back while the dialog is open.
+    Sleep(300);
+    EXPECT_FALSE(FileExists(kRanRecord));
+
+    outlook.Kill();
+    ASSERT_TRUE(ui::Click(closeApps, IDC_RETRY));
+    ASSERT_TRUE(ui::WaitUntil([&] { return ui::ItemEnabled(closeApps, IDC_CLOSEAPPS_OK); }, 10000));
+    EXPECT_TRUE(ui::ListItems(closeApps, IDC_APPLIST).empty());
+    ASSERT_TRUE(ui::Click(closeApps, IDC_CLOSEAPPS_OK));
+
+    EXPECT_EQ(0u, m_updater.WaitForExit(20000)) << "the updater should be gone";
+    ASSERT_TRUE(PackageRan());
+    const std::string record = ReadFileBytes(kRanRecord);
+    EXPECT_NE(std::string::npos, record.find("path=" + std::string(kPackage) + "\r\n")) << record;
+    EXPECT_NE(std::string::npos, record.find("command=\"" + std::string(kPackage) + "\"\r\n")) << record;
+    std::printf("the whole road took %lu ms\n", static_cast<unsigned long>(GetTickCount() - started));
+}
+
+TEST_F(Install, WithNothingRunningThePackageRunsAtOnce)
+{
+    ServeInstaller();
+    DownloadIntoFolder();
+    ASSERT_TRUE(ui::Click(m_updater.Dialog(), IDC_INSTALL));
+    EXPECT_EQ(0u, m_updater.WaitForExit(20000));
+    EXPECT_TRUE(PackageRan());
+}
+
+TEST_F(Install, IgnoreRunsThePackageWhileOutlookRuns)
+{
+    ServeInstaller();
+    DownloadIntoFolder();
+    FakeProgram outlook(kOutlookPath);
+    ASSERT_TRUE(ui::Click(m_updater.Dialog(), IDC_INSTALL));
+    HWND closeApps = WaitForCloseApps({"Outlook"});
+    ASSERT_NE(nullptr, closeApps);
+    ASSERT_TRUE(ui::Click(closeApps, IDC_IGNORE));
+    EXPECT_EQ(0u, m_updater.WaitForExit(20000));
+    EXPECT_TRUE(PackageRan());
+    EXPECT_TRUE(outlook.Running());
+}
+
+TEST_F(Install, AfterAFailedDownloadTheUpdaterClosesWithoutAMessage)
+{
+    testserver::ServePackage("", R"({"status": 404})");
+    DownloadIntoFolder();
+    HWND dialog = m_updater.Dialog();
+    EXPECT_EQ("The update could not be downloaded.", StatusText());
+    EXPECT_FALSE(FileExists(kPackage));
+    ASSERT_TRUE(ui::Click(dialog, IDC_INSTALL));
+    EXPECT_EQ(0u, m_updater.WaitForExit(20000));
+    EXPECT_FALSE(FileExists(kRanRecord));
+}
