@@ -109,7 +109,10 @@ DownloadOutcome DownloadPackage(const std::string& url, const std::string& targe
     // keeps its backslash: "C:" alone would name the drive's current directory.
     const std::string folder = DirectoryWithSlash(target, IsLeadByte);
     char temporaryPath[MAX_PATH] = {};
-    if (folder.empty() || GetTempFileNameA(folder.c_str(), kTemporaryPrefix, 0, temporaryPath) == 0)
+    // Some platforms report a name even when the file could not be created, so the
+    // file itself is the proof that the folder takes files.
+    if (folder.empty() || GetTempFileNameA(folder.c_str(), kTemporaryPrefix, 0, temporaryPath) == 0 ||
+        GetFileAttributesA(temporaryPath) == INVALID_FILE_ATTRIBUTES)
     {
         outcome.verdict = DownloadVerdict::NoTemporaryFile;
         return outcome;
