@@ -805,3 +805,47 @@ TEST_F(DownloadTransferTest, ResetMidBodyIsBoundedFromOutside)
     EXPECT_NE(DownloadVerdict::Complete, work.outcome.verdict) << VerdictName(work.outcome.verdict);
     EXPECT_EQ(std::vector<std::string>{}, FilesIn(m_folder));
 }
+
+namespace
+{
+int g_notifications = 0;
+int64_t CountingClock()
+{
+    ++g_notifications;
+    return RuntimeClockSeconds();
+}
+} // namespace
+
+// A measurement, not part of the suite: bench/download-throughput.sh serves a large
+// package and runs this beside curl. The transfer goes the product's way, with the
+// deadline armed, a real progress bar and the queue pumped on every notification.
+TEST(DownloadBench, DISABLED_Throughput)
+{
+    const std::string work = testserver::Env("SEEKWELL_TEST_WORK");
+    if (!testserver::Available() || work.empty())
+        GTEST_SKIP() << "run through bench/download-throughput.sh";
+    testserver::RouteUpdateHostToServer();
+    const std::string folder = work + "\\bench";
+    CreateDirectoryA(folder.c_str(), nullptr);
+    ProgressHost host{100};
+    CDownloadStatus status;
+    status.m_owner = &host.dialog;
+    status.m_clock = CountingClock;
+    status.ArmDeadline();
+    g_notifications = 0;
+
+    LARGE_INTEGER frequency;
+    LARGE_INTEGER start;
+    LARGE_INTEGER end;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&start);
+    const DownloadOutcome outcome = DownloadPackage(kPackageUrl, folder + "\\" SEEKWELL_PACKAGE_NAME, status);
+    QueryPerformanceCounter(&end);
+
+    const double seconds = static_cast<double>(end.QuadPart - start.QuadPart) / frequency.QuadPart;
+    const double bytes = status.BytesNotified();
+    std::printf("DownloadPackage: %s, %.0f bytes in %.2f s = %.1f MB/s, %d notifications, bar %d\n",
+                VerdictName(outcome.verdict), bytes, seconds, bytes / seconds / 1e6, g_notifications - 1,
+                host.Position());
+    EXPECT_EQ(DownloadVerdict::Complete, outcome.verdict);
+}

@@ -1,0 +1,57 @@
+#!/bin/bash
+# Throughput of a large package download: the updater's own transfer (DownloadPackage,
+# under Wine, through the proxy route the updater uses) beside curl fetching the same
+# file from the same local server the same way. Prints MB/s for each; asserts nothing
+# about speed. Usage: download-throughput.sh BUILD_DIR [megabytes, default 200] [runs, default 2]
+set -euo pipefail
+SRC=$(cd "$(dirname "$0")/.." && pwd)
+BUILD=$(cd "$1" && pwd)
+MEGABYTES=${2:-200}
+RUNS=${3:-2}
+WORK=$(mktemp -d /tmp/seekwell-bench.XXXXXX)
+export WINEPREFIX="$WORK/pfx" WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree=;mshtml=" LANG=en_US.UTF-8
+SERVER=""
+cleanup() {
+    [ -n "$SERVER" ] && kill "$SERVER" 2>/dev/null || true
+    wineserver -k 2>/dev/null || true
+    rm -rf "$WORK"
+}
+trap cleanup EXIT
+
+HOST=$(sed -n 's/^#define SEEKWELL_UPDATE_HOST "\(.*\)"/\1/p' "$SRC/resources/UpdateHost.h")
+TOKEN=$(sed -n 's/^#define SEEKWELL_UPDATE_TOKEN "\(.*\)"/\1/p' "$SRC/resources/UpdateHost.h")
+PACKAGE=$(sed -n 's/^#define SEEKWELL_PACKAGE_NAME "\(.*\)"/\1/p' "$SRC/resources/UpdateHost.h")
+SERVED="$WORK/www/store/$TOKEN/Quorvel30/$PACKAGE"
+mkdir -p "$(dirname "$SERVED")" "$WORK/bench"
+/usr/bin/python3 "$SRC/tools/update_server.py" --make-file "$SERVED" --size $((MEGABYTES * 1024 * 1024))
+
+"$SRC/tools/new-prefix.sh"
+/usr/bin/python3 "$SRC/tools/update_server.py" --root "$WORK/www" --port-file "$WORK/port" \
+    --log "$WORK/requests.log" --max-seconds 1800 >/dev/null &
+SERVER=$!
+for _ in $(seq 1 100); do [ -s "$WORK/port" ] && break; sleep 0.05; done
+PORT=$(cat "$WORK/port")
+
+to_windows() { echo "Z:$1" | tr '/' '\\'; }
+export SEEKWELL_TEST_PORT=$PORT
+export SEEKWELL_TEST_WWW=$(to_windows "$WORK/www")
+export SEEKWELL_TEST_LOG=$(to_windows "$WORK/requests.log")
+export SEEKWELL_TEST_WORK=$(to_windows "$WORK")
+
+export BUILD RUNS PORT HOST TOKEN PACKAGE WORK SERVED
+echo "Package: $MEGABYTES MiB from 127.0.0.1:$PORT as http://$HOST/store/$TOKEN/Quorvel30/$PACKAGE"
+xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
+    wineserver -p
+    wine cmd /c exit </dev/null >/dev/null 2>&1
+    for run in $(seq 1 "$RUNS"); do
+        curl -s -x "http://127.0.0.1:$PORT" -o "$WORK/bench/curl.bin" \
+            -w "%{size_download} %{time_total}\n" "http://$HOST/store/$TOKEN/Quorvel30/$PACKAGE" |
+            awk "{ printf \"curl: %d bytes in %.2f s = %.1f MB/s\\n\", \$1, \$2, \$1 / \$2 / 1e6 }"
+        cmp -s "$SERVED" "$WORK/bench/curl.bin" || echo "curl: file differs"
+        rm -f "$WORK/bench/curl.bin"
+        timeout 600 wine "$BUILD/win_tests.exe" --gtest_also_run_disabled_tests \
+            --gtest_filter=DownloadBench.DISABLED_Throughput </dev/null | grep -E "^DownloadPackage|FAILED" || true
+        cmp -s "$SERVED" "$WORK/bench/$PACKAGE" || echo "DownloadPackage: file differs"
+        rm -f "$WORK/bench/$PACKAGE"
+    done
+    wineserver -k'
