@@ -808,6 +808,65 @@ TEST_F(DownloadTransferTest, ResetMidBodyIsBoundedFromOutside)
 
 namespace
 {
+// Runs where the test runner starts this executable with a double-byte locale (code
+// page 932); skipped elsewhere. 0x83 0x5C is one character whose trail byte is a
+// backslash.
+class DownloadDoubleByte : public DownloadTransferTest
+{
+  protected:
+    void SetUp() override
+    {
+        if (!IsDBCSLeadByte(0x83))
+        {
+            ASSERT_TRUE(testserver::Env("SEEKWELL_EXPECT_ACP").empty())
+                << "expected code page " << testserver::Env("SEEKWELL_EXPECT_ACP") << ", running in "
+                << GetACP();
+            GTEST_SKIP() << "single-byte code page " << GetACP();
+        }
+        DownloadTransferTest::SetUp();
+    }
+};
+} // namespace
+
+TEST_F(DownloadDoubleByte, FolderIsCutAtTheLastRealBackslash)
+{
+    struct Row
+    {
+        const char* edge;
+        const char* confirmed;
+        const char* folder;
+    };
+    const Row rows[] = {
+        {"folder ending in a trail-byte backslash", "C:\\\x83\x5C\\x.exe", "C:\\\x83\x5C"},
+        {"file name ending in a trail-byte backslash", "C:\\Downloads\\\x83\x5C", "C:\\Downloads"},
+        {"two double-byte characters", "C:\\\x95\x5C\x8E\xA6\\mine.exe", "C:\\\x95\x5C\x8E\xA6"},
+        {"drive root", "C:\\\x83\x5C.exe", "C:"},
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(std::string(row.folder) + "\\" SEEKWELL_PACKAGE_NAME,
+                  PackagePathFor(row.confirmed, SEEKWELL_PACKAGE_NAME))
+            << row.edge;
+}
+
+TEST_F(DownloadDoubleByte, PackageArrivesInADoubleByteFolder)
+{
+    const std::string folder = m_folder + "\\\x83\x5C";
+    ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
+    const std::string package = MakePackage(128 * 1024, 14);
+    testserver::ServePackage(package);
+    const std::string target = PackagePathFor(folder + "\\typed.exe", SEEKWELL_PACKAGE_NAME);
+    ASSERT_EQ(folder + "\\" SEEKWELL_PACKAGE_NAME, target);
+
+    EXPECT_EQ(DownloadVerdict::Complete, DownloadPackage(kPackageUrl, target, status).verdict);
+
+    EXPECT_TRUE(ReadFileBytes(target) == package);
+    EXPECT_EQ(std::vector<std::string>{SEEKWELL_PACKAGE_NAME}, FilesIn(folder));
+    DeleteFileA(target.c_str());
+    RemoveDirectoryA(folder.c_str());
+}
+
+namespace
+{
 int g_notifications = 0;
 int64_t CountingClock()
 {
