@@ -366,3 +366,44 @@ TEST_F(DownloadTimeLimit, DISABLED_RealTransferPastEightySecondsIsAborted)
     EXPECT_LT(position, 100);
     EXPECT_EQ(std::vector<std::string>{}, FilesIn(m_folder));
 }
+
+namespace
+{
+// Runs where the test runner starts these tests with a double-byte locale (code page
+// 932), which the updater started from here inherits; skipped elsewhere.
+class DoubleBytePath : public Download
+{
+  protected:
+    void SetUp() override
+    {
+        if (!IsDBCSLeadByte(0x83))
+        {
+            ASSERT_TRUE(testserver::Env("SEEKWELL_EXPECT_ACP").empty())
+                << "expected code page " << testserver::Env("SEEKWELL_EXPECT_ACP") << ", running in "
+                << GetACP();
+            GTEST_SKIP() << "single-byte code page " << GetACP();
+        }
+        Download::SetUp();
+    }
+};
+} // namespace
+
+// 0x83 0x5C is one character whose trail byte is a backslash: the folder is cut at the
+// last real backslash, never inside a character.
+TEST_F(DoubleBytePath, FolderWithATrailByteBackslashTakesThePackage)
+{
+    const std::string folder = m_folder + "\\\x83\x5C";
+    MakeFolders(folder);
+    EmptyFolder(folder);
+    const std::string package = MakePackage(128 * 1024, 11);
+    testserver::ServePackage(package);
+
+    // The confirmed name is that character too: the path then ends in a trail byte that
+    // a byte-wise search would take for the last backslash.
+    EXPECT_EQ(kDownloaded, DownloadVia(folder + "\\\x83\x5C"));
+
+    EXPECT_TRUE(ReadFileBytes(folder + "\\" SEEKWELL_PACKAGE_NAME) == package);
+    EXPECT_EQ(std::vector<std::string>{SEEKWELL_PACKAGE_NAME}, FilesIn(folder));
+    EmptyFolder(folder);
+    RemoveDirectoryA(folder.c_str());
+}
