@@ -15,7 +15,8 @@ constexpr DWORD kVersionInfoSize = 148;
 constexpr DWORD kNoPlatform = 0xFFFFFFFF;
 static_assert(sizeof(OSVERSIONINFOA) == kVersionInfoSize, "OSVERSIONINFOA layout");
 
-constexpr DWORD kSnapProcesses = 2; // TH32CS_SNAPPROCESS
+constexpr DWORD kSnapProcesses = TH32CS_SNAPPROCESS;
+static_assert(kSnapProcesses == 2, "snapshot of the process list");
 constexpr DWORD kProcessEntrySize = 296;
 static_assert(sizeof(PROCESSENTRY32) == kProcessEntrySize, "PROCESSENTRY32 (ANSI) layout");
 
