@@ -23,8 +23,9 @@ class CDownloadStatus : public IBindStatusCallback
     CDownloadStatus(const CDownloadStatus&) = delete;
     CDownloadStatus& operator=(const CDownloadStatus&) = delete;
 
-    // Not reference counted: AddRef and Release answer 0 and free nothing. The only
-    // interface offered besides this one is IHttpNegotiate, to learn the HTTP status.
+    // Not reference counted: AddRef and Release answer 0 and free nothing. The one
+    // interface answered is IHttpNegotiate, to learn the HTTP status; every other,
+    // IUnknown and IBindStatusCallback included, gets E_NOTIMPL.
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) noexcept override;
     ULONG STDMETHODCALLTYPE AddRef() noexcept override;
     ULONG STDMETHODCALLTYPE Release() noexcept override;

@@ -124,6 +124,15 @@ TEST_F(DownloadStatusTest, FreshObjectHasNoOwnerAndNoDeadline)
     EXPECT_EQ(0, fresh.m_deadlineArmed);
     EXPECT_EQ(0, fresh.m_deadline);
     EXPECT_EQ(&RuntimeClockSeconds, fresh.m_clock);
+    // One interface pointer, then owner, deadline armed and deadline in this order.
+    const auto* base = reinterpret_cast<const char*>(&fresh);
+    EXPECT_EQ(static_cast<ptrdiff_t>(sizeof(void*)), reinterpret_cast<const char*>(&fresh.m_owner) - base);
+    EXPECT_LT(reinterpret_cast<const char*>(&fresh.m_owner),
+              reinterpret_cast<const char*>(&fresh.m_deadlineArmed));
+    EXPECT_LT(reinterpret_cast<const char*>(&fresh.m_deadlineArmed),
+              reinterpret_cast<const char*>(&fresh.m_deadline));
+    EXPECT_EQ(4u, sizeof fresh.m_deadlineArmed);
+    EXPECT_EQ(8u, sizeof fresh.m_deadline);
 }
 
 TEST_F(DownloadStatusTest, ArmingSetsTheDeadlineEightySecondsFromNow)
