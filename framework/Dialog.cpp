@@ -28,9 +28,12 @@ CDialog::~CDialog() = default;
 
 INT_PTR CDialog::DoModal() noexcept
 {
+    // Without a parent the owner is the main window's last active popup: a dialog
+    // opened from another modal dialog is then modal over that one, and closing it
+    // does not enable the main window beneath the dialog still open.
     HWND owner = m_parent;
-    if (owner == nullptr)
-        owner = AppMainWindow();
+    if (owner == nullptr && AppMainWindow() != nullptr)
+        owner = GetLastActivePopup(AppMainWindow());
     return DialogBoxParamA(AppInstance(), MAKEINTRESOURCEA(m_templateId), owner, DialogProc,
                            reinterpret_cast<LPARAM>(this));
 }

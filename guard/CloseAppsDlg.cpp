@@ -97,9 +97,7 @@ bool CCloseAppsDlg::OnSysCommand(UINT command, LPARAM)
 {
     if ((command & kSystemCommandMask) != IDM_ABOUTBOX)
         return false;
-    // Owned by this dialog, so that the About box is modal over it rather than over
-    // the (already disabled) main window, which would be enabled again when it closes.
-    CAboutDlg about(m_hWnd);
+    CAboutDlg about;
     (void)about.DoModal();
     return true;
 }

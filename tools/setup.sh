@@ -5,7 +5,7 @@ set -euo pipefail
 
 PACKAGES=(cmake ninja-build g++ googletest libgtest-dev g++-mingw-w64-i686 mingw-w64-tools
           wine wine32:i386 wine64 xvfb xauth x11-apps x11-utils imagemagick python3 clang
-          libclang-rt-14-dev curl ca-certificates)
+          libclang-rt-14-dev curl ca-certificates locales)
 
 missing=()
 for package in "${PACKAGES[@]}"; do

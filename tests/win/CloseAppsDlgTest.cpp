@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "CloseAppsDlg.h"
+#include "WinApp.h"
 #include "WinTestSupport.h"
 #include "resource.h"
 
@@ -34,6 +35,7 @@ struct Observed
     HICON dragIcon = nullptr;
     std::vector<std::string> listed;
     HWND aboutOwner = nullptr;
+    HWND dialogOwner = nullptr;
     bool aboutForCommand32 = false;
 };
 
@@ -74,6 +76,7 @@ void Observe(Observed& seen)
     if (dialog == nullptr)
         return;
     seen.dialog = dialog;
+    seen.dialogOwner = GetWindow(dialog, GW_OWNER);
     seen.menu = SystemMenuOf(dialog);
     seen.bigIcon = reinterpret_cast<HICON>(SendMessageA(dialog, WM_GETICON, ICON_BIG, 0));
     seen.smallIcon = reinterpret_cast<HICON>(SendMessageA(dialog, WM_GETICON, ICON_SMALL, 0));
@@ -116,6 +119,12 @@ class CloseAppsDialog : public ::testing::Test
 
 TEST_F(CloseAppsDialog, SystemMenuIconsAndListAsOpened)
 {
+    // As in the updater, a main window owns the dialogs that are opened without a parent.
+    CWinApp application;
+    CWnd mainWindow;
+    mainWindow.m_hWnd = CreateWindowExA(0, "STATIC", "main", WS_POPUP | WS_VISIBLE, 0, 0, 10, 10, nullptr,
+                                        nullptr, nullptr, nullptr);
+    application.m_pMainWnd = &mainWindow;
     CCloseAppsDlg dialog;
     ASSERT_NE(nullptr, dialog.m_icon);
     dialog.m_counts.manager = 3;
@@ -142,4 +151,6 @@ TEST_F(CloseAppsDialog, SystemMenuIconsAndListAsOpened)
     EXPECT_FALSE(seen.aboutForCommand32);
     // The About box is modal over this dialog, not over the main window beneath it.
     EXPECT_EQ(seen.dialog, seen.aboutOwner);
+    EXPECT_EQ(mainWindow.m_hWnd, seen.dialogOwner);
+    DestroyWindow(mainWindow.m_hWnd);
 }
