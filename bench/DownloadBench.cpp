@@ -1,0 +1,298 @@
+// The package transfer, measured from inside, one transfer per process so that the peak
+// working set belongs to it.
+//   product URL TARGET LABEL  the updater's path: DownloadPackage with CDownloadStatus
+//                             moving the bar of a shown updater dialog and pumping
+//   bare URL TARGET LABEL     URLDownloadToFileA alone, with a callback that does nothing
+//   price MEGABYTES           no transfer: what one notification costs, fed straight into
+//                             the updater's callback at one per 8 KiB, and its parts
+#include <windows.h>
+#include <urlmon.h>
+#include <wininet.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "BenchSupport.h"
+#include "Download.h"
+#include "DownloadStatus.h"
+#include "UpdaterDlg.h"
+#include "resource.h"
+
+namespace
+{
+// Messages taken off this thread's queue, and how many of them the updater's own pump
+// took (inside OnProgress).
+int g_messagesTaken = 0;
+int g_messagesTakenInProgress = 0;
+int g_progressDepth = 0;
+
+LRESULT CALLBACK CountTakenMessages(int code, WPARAM removal, LPARAM message)
+{
+    if (code == HC_ACTION && removal == PM_REMOVE)
+    {
+        ++g_messagesTaken;
+        if (g_progressDepth > 0)
+            ++g_messagesTakenInProgress;
+    }
+    return CallNextHookEx(nullptr, code, removal, message);
+}
+
+// The product's callback, unchanged, with a stopwatch around each notification. Time
+// spent in a notification nested inside another (should the pump dispatch the
+// platform's next data message) is counted once, for the inner call.
+class CTimedStatus : public CDownloadStatus
+{
+  public:
+    HRESULT STDMETHODCALLTYPE OnProgress(ULONG progress, ULONG progressMax, ULONG statusCode,
+                                         LPCWSTR statusText) noexcept override
+    {
+        ++notifications;
+        ++g_progressDepth;
+        if (g_progressDepth > deepestNesting)
+            deepestNesting = g_progressDepth;
+        const int64_t outerChildren = m_childTicks;
+        m_childTicks = 0;
+        const int64_t start = bench::Ticks();
+        const HRESULT result = CDownloadStatus::OnProgress(progress, progressMax, statusCode, statusText);
+        const int64_t spent = bench::Ticks() - start;
+        const int64_t own = spent - m_childTicks;
+        ownTicks += own;
+        if (trace)
+            bench::Note("notification %lu of %lu bytes, status %lu, at %.1f ms: %.3f ms in OnProgress",
+                        progress, progressMax, statusCode, bench::TicksToMs(start - transferStart),
+                        bench::TicksToMs(own));
+        m_childTicks = outerChildren + spent;
+        --g_progressDepth;
+        return result;
+    }
+
+    bool trace = true;
+    int64_t transferStart = 0;
+    int notifications = 0;
+    int deepestNesting = 0;
+    int64_t ownTicks = 0;
+
+  private:
+    int64_t m_childTicks = 0;
+};
+
+// What a caller that wants nothing but the file passes: every notification accepted,
+// no other interface offered.
+class CBareCallback : public IBindStatusCallback
+{
+  public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** object) noexcept override
+    {
+        if (object != nullptr)
+            *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() noexcept override { return 1; }
+    ULONG STDMETHODCALLTYPE Release() noexcept override { return 1; }
+    HRESULT STDMETHODCALLTYPE OnStartBinding(DWORD, IBinding*) noexcept override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetPriority(LONG*) noexcept override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE OnLowResource(DWORD) noexcept override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE OnProgress(ULONG, ULONG, ULONG, LPCWSTR) noexcept override
+    {
+        ++notifications;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnStopBinding(HRESULT, LPCWSTR) noexcept override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetBindInfo(DWORD*, BINDINFO*) noexcept override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE OnDataAvailable(DWORD, DWORD, FORMATETC*, STGMEDIUM*) noexcept override
+    {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE OnObjectAvailable(REFIID, IUnknown*) noexcept override { return E_NOTIMPL; }
+
+    int notifications = 0;
+};
+
+INT_PTR CALLBACK PassiveDialogProc(HWND, UINT message, WPARAM, LPARAM)
+{
+    return message == WM_INITDIALOG ? TRUE : FALSE;
+}
+
+// The updater's dialog template, shown and painted, with an updater dialog object bound
+// to it as the callback's owner, so the bar really repaints.
+class CShownUpdaterDialog
+{
+  public:
+    CShownUpdaterDialog()
+    {
+        InitCommonControls();
+        m_window = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_UPDATER), nullptr,
+                                      PassiveDialogProc, 0);
+        ShowWindow(m_window, SW_SHOWNORMAL);
+        UpdateWindow(m_window);
+        dialog.m_hWnd = m_window;
+        dialog.m_progress.m_hWnd = GetDlgItem(m_window, IDC_PROGRESS);
+        dialog.m_progress.SetRange(0, 100);
+    }
+    CShownUpdaterDialog(const CShownUpdaterDialog&) = delete;
+    CShownUpdaterDialog& operator=(const CShownUpdaterDialog&) = delete;
+    ~CShownUpdaterDialog()
+    {
+        dialog.m_progress.m_hWnd = nullptr;
+        dialog.m_hWnd = nullptr;
+        DestroyWindow(m_window);
+    }
+
+    int BarPosition() const
+    {
+        return static_cast<int>(SendMessageA(dialog.m_progress.m_hWnd, PBM_GETPOS, 0, 0));
+    }
+
+    CUpdaterDlg dialog;
+
+  private:
+    HWND m_window = nullptr;
+};
+
+int64_t FileSize(const std::string& path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA attributes;
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &attributes))
+        return -1;
+    return (static_cast<int64_t>(attributes.nFileSizeHigh) << 32) | attributes.nFileSizeLow;
+}
+
+int Transfer(const std::string& variant, const std::string& url, const std::string& target,
+             const std::string& group)
+{
+    // A copy left in the internet cache by an earlier run would be answered without the
+    // server; the updater's path forgets it by itself, the bare call is given the same
+    // start outside its stopwatch.
+    (void)DeleteUrlCacheEntryA(url.c_str());
+    (void)DeleteFileA(target.c_str());
+    (void)CoInitialize(nullptr);
+    HHOOK hook = SetWindowsHookExA(WH_GETMESSAGE, CountTakenMessages, nullptr, GetCurrentThreadId());
+
+    bool complete = false;
+    int notifications = 0;
+    double cpuMs = 0;
+    double wallMs = 0;
+    if (variant == "product")
+    {
+        CShownUpdaterDialog shown;
+        CTimedStatus status;
+        status.m_owner = &shown.dialog;
+        const double cpuBefore = bench::ProcessCpuMs();
+        const int64_t start = bench::Ticks();
+        status.transferStart = start;
+        status.ArmDeadline();
+        const DownloadOutcome outcome = DownloadPackage(url, target, status);
+        wallMs = bench::MsSince(start);
+        cpuMs = bench::ProcessCpuMs() - cpuBefore;
+        complete = outcome.verdict == DownloadVerdict::Complete;
+        notifications = status.notifications;
+        bench::Result(group, "onprogress_ms", bench::TicksToMs(status.ownTicks));
+        bench::Result(group, "nesting", status.deepestNesting);
+        bench::Result(group, "bar", shown.BarPosition());
+    }
+    else
+    {
+        CBareCallback callback;
+        const double cpuBefore = bench::ProcessCpuMs();
+        const int64_t start = bench::Ticks();
+        const HRESULT result = URLDownloadToFileA(nullptr, url.c_str(), target.c_str(), 0, &callback);
+        wallMs = bench::MsSince(start);
+        cpuMs = bench::ProcessCpuMs() - cpuBefore;
+        complete = result == S_OK;
+        notifications = callback.notifications;
+    }
+    if (hook != nullptr)
+        UnhookWindowsHookEx(hook);
+
+    const int64_t bytes = FileSize(target);
+    bench::Result(group, "ok", complete && bytes > 0 ? 1 : 0);
+    bench::Result(group, "bytes", static_cast<double>(bytes));
+    bench::Result(group, "wall_ms", wallMs);
+    bench::Result(group, "cpu_ms", cpuMs);
+    bench::Result(group, "notifications", notifications);
+    bench::Result(group, "messages", g_messagesTaken);
+    bench::Result(group, "messages_in_progress", g_messagesTakenInProgress);
+    bench::Result(group, "peak_ws_kib", bench::PeakWorkingSetKiB());
+
+    // The file and the cache's copy of a large package are not needed any more.
+    (void)DeleteUrlCacheEntryA(url.c_str());
+    (void)DeleteFileA(target.c_str());
+    return complete ? 0 : 1;
+}
+
+// Microseconds per call of `operation`, over `calls` calls.
+template <typename Operation> double MicrosecondsPerCall(int calls, Operation operation)
+{
+    const int64_t start = bench::Ticks();
+    for (int call = 0; call < calls; ++call)
+        operation(call);
+    return bench::MsSince(start) * 1000.0 / calls;
+}
+
+// The notifications a platform that reports every 8 KiB block would send for a package
+// of `megabytes`, fed into the updater's callback and into one that does nothing, and
+// the parts of one notification: the clock, the bar message, the pump on an empty
+// queue, and the bar's repaint when it moves by one percent and by a hundred.
+int PriceNotifications(int megabytes)
+{
+    const std::string group = "notify." + std::to_string(megabytes);
+    const ULONG total = static_cast<ULONG>(megabytes) * 1024u * 1024u;
+    constexpr ULONG kBlock = 8 * 1024;
+    CShownUpdaterDialog shown;
+    CTimedStatus status;
+    status.trace = false;
+    status.m_owner = &shown.dialog;
+    status.ArmDeadline();
+    status.PumpMessages();
+
+    CBareCallback nothing;
+    for (IBindStatusCallback* callee :
+         {static_cast<IBindStatusCallback*>(&nothing), static_cast<IBindStatusCallback*>(&status)})
+    {
+        const double cpuBefore = bench::ProcessCpuMs();
+        const int64_t start = bench::Ticks();
+        for (ULONG received = kBlock; received <= total; received += kBlock)
+            (void)callee->OnProgress(received, total, BINDSTATUS_DOWNLOADINGDATA, nullptr);
+        const std::string part = callee == &status ? "product" : "nothing";
+        bench::Result(group, part + "_wall_ms", bench::MsSince(start));
+        bench::Result(group, part + "_cpu_ms", bench::ProcessCpuMs() - cpuBefore);
+    }
+    bench::Result(group, "notifications", status.notifications);
+    bench::Result(group, "bar", shown.BarPosition());
+
+    constexpr int kCalls = 2000;
+    bench::Result(group, "clock_us", MicrosecondsPerCall(kCalls, [&](int) { (void)status.m_clock(); }));
+    bench::Result(group, "bar_unmoved_us",
+                  MicrosecondsPerCall(kCalls, [&](int) { shown.dialog.SetDownloadProgress(50); }));
+    status.PumpMessages();
+    bench::Result(group, "pump_empty_us", MicrosecondsPerCall(kCalls, [&](int) { status.PumpMessages(); }));
+    // The repaints are timed on the clock and, over many of them, on the process's CPU
+    // time, whose ticks are too coarse for one.
+    const auto moveAndPump = [&](int percent)
+    {
+        shown.dialog.SetDownloadProgress(percent);
+        status.PumpMessages();
+    };
+    moveAndPump(0);
+    double cpuBefore = bench::ProcessCpuMs();
+    bench::Result(group, "bar_step_us", MicrosecondsPerCall(100, [&](int call) { moveAndPump(call + 1); }));
+    bench::Result(group, "bar_step_cpu_us", (bench::ProcessCpuMs() - cpuBefore) * 1000.0 / 100);
+    constexpr int kJumps = 200;
+    cpuBefore = bench::ProcessCpuMs();
+    bench::Result(group, "bar_jump_us",
+                  MicrosecondsPerCall(kJumps, [&](int call) { moveAndPump(call % 2 != 0 ? 100 : 0); }));
+    bench::Result(group, "bar_jump_cpu_us", (bench::ProcessCpuMs() - cpuBefore) * 1000.0 / kJumps);
+    return 0;
+}
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const std::string variant = argc > 1 ? argv[1] : "";
+    if ((variant == "product" || variant == "bare") && argc == 5)
+        return Transfer(variant, argv[2], argv[3], std::string("download.") + argv[4] + "." + variant);
+    if (variant == "price" && argc == 3)
+        return PriceNotifications(std::atoi(argv[2]));
+    bench::Note("usage: bench_download <product|bare> URL TARGET LABEL | price MEGABYTES");
+    return 2;
+}

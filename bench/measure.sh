@@ -1,0 +1,103 @@
+#!/bin/bash
+# The measurements of bench/run.sh, run inside its Xvfb display with its prefix, server
+# and environment. Every program prints "RESULT group name value" lines into $RESULTS;
+# their other output goes to out/bench/bench.log.
+set -euo pipefail
+: "${RESULTS:?} ${BUILD:?} ${WORK:?} ${PRODUCT_DIR:?} ${HOST:?} ${TOKEN:?}"
+LOG=$(dirname "$RESULTS")/bench.log
+: >"$LOG"
+PORT=$SEEKWELL_TEST_PORT
+URL_BASE="http://$HOST/store/$TOKEN/Quorvel30"
+BENCH_C="$WINEPREFIX/drive_c/bench"
+
+# One Windows program of the build; its results are kept, a failure is logged and the
+# run goes on (the table then shows fewer repetitions).
+measure() {
+    timeout 600 wine "$@" </dev/null 2>>"$LOG" | grep '^RESULT' >>"$RESULTS" ||
+        echo "failed: $*" | tee -a "$LOG" >&2
+}
+
+wineserver -p
+wine cmd /c exit </dev/null >/dev/null 2>&1
+wine reg add 'HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings' \
+    /v ProxyEnable /t REG_DWORD /d 1 /f >/dev/null 2>&1
+wine reg add 'HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings' \
+    /v ProxyServer /t REG_SZ /d "127.0.0.1:$PORT" /f >/dev/null 2>&1
+# A copy of the guard bench that the prefix presents as Windows 98 (platform family 1).
+wine reg add 'HKCU\Software\Wine\AppDefaults\bench_guard98.exe' /v Version /t REG_SZ /d win98 /f \
+    >/dev/null 2>&1
+mkdir -p "$BENCH_C/download" "$WORK/bin"
+cp "$BUILD/sleeper.exe" "$BENCH_C/sleeper.exe"
+cp "$BUILD/bench_guard.exe" "$WORK/bin/bench_guard98.exe"
+
+curl_download() {
+    local megabytes=$1
+    curl -s --fail -x "http://127.0.0.1:$PORT" -o "$WORK/curl.bin" -w '%{size_download} %{time_total}\n' \
+        "$URL_BASE/bench-$megabytes.bin" |
+        awk -v g="download.$megabytes.curl" '{ printf "RESULT %s bytes %d\nRESULT %s wall_ms %.3f\n", g, $1, g, $2 * 1000 }' \
+            >>"$RESULTS" || echo "failed: curl $megabytes" | tee -a "$LOG" >&2
+    rm -f "$WORK/curl.bin"
+}
+
+wine_download() {
+    local variant=$1 megabytes=$2
+    measure "$BUILD/bench_download.exe" "$variant" "$URL_BASE/bench-$megabytes.bin" \
+        "C:\\bench\\download\\bench-$megabytes.bin" "$megabytes"
+}
+
+echo "$(date +%T) == download throughput: updater path, bare platform call, curl"
+for plan in 10:7 100:9 500:6; do
+    megabytes=${plan%%:*}
+    rounds=${plan##*:}
+    for round in $(seq 1 "$rounds"); do
+        # The order turns each round, so no variant always goes first after a pause.
+        case $((round % 3)) in
+            0) order="product bare curl" ;;
+            1) order="bare curl product" ;;
+            2) order="curl product bare" ;;
+        esac
+        for variant in $order; do
+            if [ "$variant" = curl ]; then curl_download "$megabytes"; else wine_download "$variant" "$megabytes"; fi
+        done
+    done
+    echo "   $megabytes MB: $rounds rounds"
+done
+
+echo "$(date +%T) == price of one notification, without a transfer"
+for _ in 1 2 3 4 5; do measure "$BUILD/bench_download.exe" price 100; done
+
+echo "$(date +%T) == the real updater's whole road to a downloaded package: time and peak working set"
+for megabytes in 10 100 500; do
+    ln -sf "bench-$megabytes.bin" "$PRODUCT_DIR/QuorvelUpdate.exe"
+    measure "$BUILD/bench_driver.exe" road "$megabytes"
+done
+rm -f "$PRODUCT_DIR"/bench-*.bin "$PRODUCT_DIR/QuorvelUpdate.exe"
+
+echo "$(date +%T) == guard latency with the prefix's processes and with 50 and 200 more"
+for plan in 0:15 50:11 200:7; do
+    extra=${plan%%:*}
+    rounds=${plan##*:}
+    spawner=""
+    if [ "$extra" -gt 0 ]; then
+        rm -f "$BENCH_C/ready"
+        wine "$BUILD/bench_spawn.exe" "$extra" 'C:\bench\sleeper.exe' 'C:\bench\ready' </dev/null >>"$LOG" 2>&1 &
+        spawner=$!
+        for _ in $(seq 1 1800); do [ -e "$BENCH_C/ready" ] && break; sleep 0.1; done
+    fi
+    measure "$BUILD/bench_guard.exe" "$rounds" "x$extra"
+    measure "$WORK/bin/bench_guard98.exe" "$rounds" "x$extra"
+    if [ -n "$spawner" ]; then
+        rm -f "$BENCH_C/ready"
+        wait "$spawner" || echo "failed: not all $extra extra processes ran" | tee -a "$LOG" >&2
+    fi
+    echo "   +$extra processes: $rounds rounds"
+done
+
+echo "$(date +%T) == start-up to the ready dialog"
+measure "$BUILD/bench_driver.exe" startup 15
+
+echo "$(date +%T) == version check: Start to the message box"
+measure "$BUILD/bench_driver.exe" check 11 now
+measure "$BUILD/bench_driver.exe" check 11 delay100
+
+wineserver -k

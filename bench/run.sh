@@ -1,0 +1,75 @@
+#!/bin/bash
+# The benchmark run, in one command: builds the Windows side, makes a fresh Wine prefix,
+# starts the local update server, measures the updater beside its references (download
+# throughput, guard latency, start-up, size and memory, the version check), prints the
+# table and cleans up. Usage: bench/run.sh [BUILD_DIR]   (default build-bench)
+# The raw measurements and the table are kept in out/bench/. Not part of the tests.
+set -euo pipefail
+SRC=$(cd "$(dirname "$0")/.." && pwd)
+BUILD=${1:-$SRC/build-bench}
+OUT=$SRC/out/bench
+JOBS=${BENCH_JOBS:-2}
+
+cmake -G Ninja -S "$SRC" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$SRC/cmake/mingw-i686.cmake" >/dev/null
+cmake --build "$BUILD" -j"$JOBS" --target Seekwell sleeper bench_download bench_guard bench_spawn bench_mini \
+    bench_driver lang_English lang_German quorvel_module
+BUILD=$(cd "$BUILD" && pwd)
+
+WORK=$(mktemp -d /tmp/seekwell-bench.XXXXXX)
+export WINEPREFIX="$WORK/pfx" WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree=;mshtml=" LANG=en_US.UTF-8
+SERVER=""
+cleanup() {
+    [ -n "$SERVER" ] && kill "$SERVER" 2>/dev/null || true
+    wineserver -k 2>/dev/null || true
+    rm -rf "$WORK"
+}
+trap cleanup EXIT
+mkdir -p "$OUT"
+RESULTS=$OUT/results.txt
+: >"$RESULTS"
+export RESULTS
+
+TOKEN=$(sed -n 's/^#define SEEKWELL_UPDATE_TOKEN "\(.*\)"/\1/p' "$SRC/resources/UpdateHost.h")
+HOST=$(sed -n 's/^#define SEEKWELL_UPDATE_HOST "\(.*\)"/\1/p' "$SRC/resources/UpdateHost.h")
+PRODUCT_DIR=$WORK/www/store/$TOKEN/Quorvel30
+mkdir -p "$PRODUCT_DIR"
+for megabytes in 10 100 500; do
+    /usr/bin/python3 "$SRC/tools/update_server.py" --make-file "$PRODUCT_DIR/bench-$megabytes.bin" \
+        --size $((megabytes * 1024 * 1024))
+done
+
+{
+    echo "INFO machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $(wine --version), $(uname -sr)"
+    echo "INFO started $(date -u '+%Y-%m-%d %H:%M UTC'), load average $(cut -d' ' -f1-3 /proc/loadavg)"
+} >>"$RESULTS"
+"$SRC/tools/new-prefix.sh"
+/usr/bin/python3 "$SRC/tools/update_server.py" --root "$WORK/www" --port-file "$WORK/port" \
+    --log "$WORK/requests.log" --max-seconds 3600 >/dev/null &
+SERVER=$!
+for _ in $(seq 1 100); do [ -s "$WORK/port" ] && break; sleep 0.05; done
+
+to_windows() { echo "Z:$1" | tr '/' '\\'; }
+export SEEKWELL_TEST_PORT=$(cat "$WORK/port")
+export SEEKWELL_TEST_WWW=$(to_windows "$WORK/www")
+export SEEKWELL_TEST_LOG=$(to_windows "$WORK/requests.log")
+export BUILD WORK SRC PRODUCT_DIR HOST TOKEN
+
+# Size of what is shipped, and what the executable imports.
+{
+    echo "RESULT size seekwell_bytes $(stat -c %s "$BUILD/Seekwell.exe")"
+    echo "RESULT size res_dll_bytes $(stat -c %s "$BUILD/Languages/English/Res.dll")"
+    if sh "$SRC/tools/check-imports.sh" "$BUILD/Seekwell.exe" >"$WORK/imports.txt"; then
+        echo "RESULT size static_runtime 1"
+    else
+        echo "RESULT size static_runtime 0"
+    fi
+} >>"$RESULTS"
+echo "Seekwell.exe $(cat "$WORK/imports.txt")"
+
+# A wineserver started without a display cannot show windows: the measurements run
+# inside Xvfb, with the server started there.
+xvfb-run -a -s "-screen 0 1024x768x24" bash "$SRC/bench/measure.sh"
+
+echo "INFO ended $(date -u '+%H:%M UTC'), load average $(cut -d' ' -f1-3 /proc/loadavg)" >>"$RESULTS"
+/usr/bin/python3 "$SRC/bench/report.py" "$RESULTS" | tee "$OUT/table.md"
