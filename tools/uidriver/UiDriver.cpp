@@ -316,30 +316,6 @@ void SystemCommand(HWND window, WPARAM command)
     PostMessageA(window, WM_SYSCOMMAND, command, 0);
 }
 
-std::vector<MenuItem> SystemMenuItems(HWND window)
-{
-    std::vector<MenuItem> items;
-    HMENU menu = GetSystemMenu(window, FALSE);
-    const int count = menu != nullptr ? GetMenuItemCount(menu) : -1;
-    for (int i = 0; i < count; ++i)
-    {
-        char text[256] = {};
-        MENUITEMINFOA info{};
-        info.cbSize = sizeof info;
-        info.fMask = MIIM_FTYPE | MIIM_ID | MIIM_STRING;
-        info.dwTypeData = text;
-        info.cch = sizeof text;
-        if (!GetMenuItemInfoA(menu, static_cast<UINT>(i), TRUE, &info))
-            continue;
-        MenuItem item;
-        item.separator = (info.fType & MFT_SEPARATOR) != 0;
-        item.id = info.wID;
-        item.text = item.separator ? std::string() : std::string(text);
-        items.push_back(item);
-    }
-    return items;
-}
-
 UINT MessageBoxView::Style() const
 {
     auto has = [&](int id)
@@ -374,9 +350,10 @@ MessageBoxView ReadMessageBox(HWND messageBox)
         if (button != nullptr && IsWindowVisible(button))
             view.buttons.push_back(id);
     }
+    // The icon may not be painted yet right after the box appears: look again briefly.
     HWND icon = GetDlgItem(messageBox, kMessageBoxIconId);
     if (icon != nullptr && IsWindowVisible(icon))
-        view.icon = IdentifyIcon(icon);
+        WaitUntil([&] { return (view.icon = IdentifyIcon(icon)) != 0; }, 3000);
     return view;
 }
 

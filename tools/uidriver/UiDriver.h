@@ -54,15 +54,6 @@ void CloseBox(HWND window);
 // Chooses an item of the window's system menu by command id.
 void SystemCommand(HWND window, WPARAM command);
 
-// The items of a window's system menu: text (empty for separators) and command id.
-struct MenuItem
-{
-    std::string text;
-    UINT id = 0;
-    bool separator = false;
-};
-std::vector<MenuItem> SystemMenuItems(HWND window);
-
 // What a message box shows: caption, text, its buttons' ids and its icon.
 struct MessageBoxView
 {
