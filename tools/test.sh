@@ -10,7 +10,12 @@ OUT="${SEEKWELL_BUILD_ROOT:-$SRC/out}"
 export LANG=C.UTF-8
 start=$(date +%s)
 
-step() { printf '\n== %s\n' "$*"; }
+last=$start
+step() {
+    now=$(date +%s)
+    printf '\n== [%4d s, +%d s] %s\n' "$((now - start))" "$((now - last))" "$*"
+    last=$now
+}
 
 step "native core tests (AddressSanitizer, UndefinedBehaviorSanitizer)"
 cmake -G Ninja -S "$SRC" -B "$OUT/native" -DCMAKE_BUILD_TYPE=Debug \
