@@ -10,6 +10,7 @@ BUILD=${1:-$SRC/build-bench}
 OUT=$SRC/out/bench
 JOBS=${BENCH_JOBS:-2}
 
+"$SRC/tools/setup.sh"
 cmake -G Ninja -S "$SRC" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE="$SRC/cmake/mingw-i686.cmake" >/dev/null
 cmake --build "$BUILD" -j"$JOBS" --target Seekwell sleeper bench_download bench_guard bench_spawn bench_mini \
