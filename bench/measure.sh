@@ -46,16 +46,14 @@ wine_download() {
 }
 
 echo "$(date +%T) == download throughput: updater path, bare platform call, curl"
-for plan in 10:7 100:9 500:8; do
+for plan in 10:5 100:7 500:5; do
     megabytes=${plan%%:*}
     rounds=${plan##*:}
     for round in $(seq 1 "$rounds"); do
-        # The order turns each round, so no variant always goes first after a pause.
-        case $((round % 3)) in
-            0) order="product bare curl" ;;
-            1) order="bare curl product" ;;
-            2) order="curl product bare" ;;
-        esac
+        # Each round times the updater's path and the bare call twice, in mirrored order
+        # (a b b a), and curl once; every other round starts with the other one. A load
+        # that changes during a round weighs on both alike.
+        if [ $((round % 2)) -eq 1 ]; then order="product bare bare product curl"; else order="bare product product bare curl"; fi
         for variant in $order; do
             # Whatever the previous transfer left to be written out is written now, not
             # during the next one's stopwatch.
