@@ -118,34 +118,57 @@ std::string MiniPath()
     return e2e::BuildDirectory() + "bench_mini.exe";
 }
 
-int MeasureStartup(int repetitions)
+// Rounds of updater, minimal, minimal, updater: a load that rises or falls during a round
+// weighs on both alike. Each side's result is the mean of its two runs; -1 from either
+// run counts as a failed round. Round 0 warms the file cache and is not counted.
+template <typename Updater, typename Minimal, typename AfterRound>
+int MeasureMirrored(const std::string& group, int repetitions, Updater updater, Minimal minimal,
+                    AfterRound afterRound)
 {
-    e2e::Installation installation;
-    installation.Register();
-    const std::string ready = EnglishText(installation, IDS_READY);
     int failures = 0;
-    // Round 0 warms the file cache for both programs and is not counted.
     for (int round = 0; round <= repetitions; ++round)
     {
-        Program updater;
-        const double updaterMs = updater.LaunchUntilReady(installation.Directory() + "Seekwell.exe", "",
-                                                          installation.Directory(), IDC_STATUS, ready);
-        updater.Close();
-        Program minimal;
-        const double minimalMs = minimal.LaunchUntilReady(MiniPath(), "", "", 0, "Minimal");
-        minimal.Close();
-        if (updaterMs < 0 || minimalMs < 0)
+        const double updaterFirst = updater();
+        const double minimalFirst = minimal();
+        const double minimalSecond = minimal();
+        const double updaterSecond = updater();
+        if (updaterFirst < 0 || updaterSecond < 0 || minimalFirst < 0 || minimalSecond < 0)
         {
-            bench::Note("start-up round %d: updater %.1f ms, minimal %.1f ms", round, updaterMs, minimalMs);
+            bench::Note("%s round %d: updater %.1f and %.1f ms, minimal %.1f and %.1f ms", group.c_str(),
+                        round, updaterFirst, updaterSecond, minimalFirst, minimalSecond);
             ++failures;
             continue;
         }
         if (round == 0)
             continue;
-        bench::Result("startup", "product_ms", updaterMs);
-        bench::Result("startup", "minimal_ms", minimalMs);
+        bench::Result(group, "product_ms", (updaterFirst + updaterSecond) / 2);
+        bench::Result(group, "minimal_ms", (minimalFirst + minimalSecond) / 2);
+        afterRound();
     }
     return failures == 0 ? 0 : 1;
+}
+
+int MeasureStartup(int repetitions)
+{
+    e2e::Installation installation;
+    installation.Register();
+    const std::string ready = EnglishText(installation, IDS_READY);
+    const auto updater = [&]
+    {
+        Program program;
+        const double ms = program.LaunchUntilReady(installation.Directory() + "Seekwell.exe", "",
+                                                   installation.Directory(), IDC_STATUS, ready);
+        program.Close();
+        return ms;
+    };
+    const auto minimal = []
+    {
+        Program program;
+        const double ms = program.LaunchUntilReady(MiniPath(), "", "", 0, "Minimal");
+        program.Close();
+        return ms;
+    };
+    return MeasureMirrored("startup", repetitions, updater, minimal, [] {});
 }
 
 // Runs this program again as "request LABEL": a fresh process, as the updater's check
@@ -180,41 +203,34 @@ int MeasureCheck(int repetitions, const std::string& label)
     testserver::ServeVersionFile("3.0.1.2\r\n", label == "delay100" ? "{\"delay_headers_ms\": 100}" : "");
     const std::string ready = EnglishText(installation, IDS_READY);
     const std::string upToDate = EnglishText(installation, IDS_UP_TO_DATE);
-    const std::string group = "check." + label;
-    int failures = 0;
-    for (int round = 0; round <= repetitions; ++round)
+    // A run whose message box says anything else (the server unreachable) counts as failed.
+    const auto updater = [&]
     {
-        Program updater;
-        double updaterMs = -1;
-        if (updater.LaunchUntilReady(installation.Directory() + "Seekwell.exe", "", installation.Directory(),
+        Program program;
+        double ms = -1;
+        if (program.LaunchUntilReady(installation.Directory() + "Seekwell.exe", "", installation.Directory(),
                                      IDC_STATUS, ready) >= 0)
-            updaterMs = updater.StartUntilMessageBox(IDC_START);
-        const bool updaterRight = updaterMs >= 0 && ui::ReadMessageBox(updater.Modal()).text == upToDate;
-        updater.Close();
-
-        Program minimal;
-        double minimalMs = -1;
-        if (minimal.LaunchUntilReady(MiniPath(), "check", "", 0, "Minimal") >= 0)
-            minimalMs = minimal.StartUntilMessageBox(IDOK);
-        const bool minimalRight = minimalMs >= 0 && ui::ReadMessageBox(minimal.Modal()).text == "3.0.1.2";
-        minimal.Close();
-
-        if (!updaterRight || !minimalRight)
-        {
-            bench::Note("check round %d: updater %.1f ms%s, minimal %.1f ms%s", round, updaterMs,
-                        updaterRight ? "" : " (wrong answer)", minimalMs,
-                        minimalRight ? "" : " (wrong answer)");
-            ++failures;
-            continue;
-        }
-        if (round == 0)
-            continue;
-        bench::Result(group, "product_ms", updaterMs);
-        bench::Result(group, "minimal_ms", minimalMs);
-        RunRequestInFreshProcess(label);
-    }
+            ms = program.StartUntilMessageBox(IDC_START);
+        if (ms >= 0 && ui::ReadMessageBox(program.Modal()).text != upToDate)
+            ms = -1;
+        program.Close();
+        return ms;
+    };
+    const auto minimal = []
+    {
+        Program program;
+        double ms = -1;
+        if (program.LaunchUntilReady(MiniPath(), "check", "", 0, "Minimal") >= 0)
+            ms = program.StartUntilMessageBox(IDOK);
+        if (ms >= 0 && ui::ReadMessageBox(program.Modal()).text != "3.0.1.2")
+            ms = -1;
+        program.Close();
+        return ms;
+    };
+    const int result = MeasureMirrored("check." + label, repetitions, updater, minimal,
+                                       [&] { RunRequestInFreshProcess(label); });
     testserver::Clear();
-    return failures == 0 ? 0 : 1;
+    return result;
 }
 
 int MeasureRequest(const std::string& label)

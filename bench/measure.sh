@@ -95,10 +95,10 @@ for plan in 0:15 50:11 200:9; do
 done
 
 echo "$(date +%T) == start-up to the ready dialog"
-measure "$BUILD/bench_driver.exe" startup 21
+measure "$BUILD/bench_driver.exe" startup 13
 
 echo "$(date +%T) == version check: Start to the message box"
-measure "$BUILD/bench_driver.exe" check 15 now
-measure "$BUILD/bench_driver.exe" check 15 delay100
+measure "$BUILD/bench_driver.exe" check 9 now
+measure "$BUILD/bench_driver.exe" check 9 delay100
 
 wineserver -k
