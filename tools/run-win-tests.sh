@@ -8,10 +8,12 @@ shift
 WORK=$(mktemp -d /tmp/seekwell-wine.XXXXXX)
 export WINEPREFIX="$WORK/pfx" WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree=;mshtml=" LANG=en_US.UTF-8
 SERVER=""
+MOUNTS=()
 cleanup() {
     [ -n "$SERVER" ] && kill "$SERVER" 2>/dev/null || true
     wineserver -k 2>/dev/null || true
-    rm -rf "$WORK"
+    for mounted in "${MOUNTS[@]}"; do umount -l "$mounted" 2>/dev/null || true; done
+    rm -rf --one-file-system "$WORK"
 }
 trap cleanup EXIT
 
@@ -23,6 +25,24 @@ SERVER=$!
 for _ in $(seq 1 100); do [ -s "$WORK/port" ] && break; sleep 0.05; done
 
 to_windows() { echo "Z:$1" | tr '/' '\\'; }
+
+# Two small drives for the fault tests, where this run may mount (as root): T: a 1 MB
+# tmpfs that no package fits on, R: a read-only view of a folder the tests fill through
+# its writable Z: path. Without them the tests that need them skip.
+if mkdir -p "$WORK/small" && mount -t tmpfs -o size=1m seekwell-small "$WORK/small" 2>/dev/null; then
+    MOUNTS+=("$WORK/small")
+    ln -s "$WORK/small" "$WINEPREFIX/dosdevices/t:"
+    export SEEKWELL_TEST_SMALL_DRIVE=T:
+fi
+if mkdir -p "$WORK/readonly-source" "$WORK/readonly" &&
+    mount --bind "$WORK/readonly-source" "$WORK/readonly" 2>/dev/null; then
+    MOUNTS+=("$WORK/readonly")
+    if mount -o remount,bind,ro "$WORK/readonly" 2>/dev/null; then
+        ln -s "$WORK/readonly" "$WINEPREFIX/dosdevices/r:"
+        export SEEKWELL_TEST_READONLY_DRIVE=R:
+        export SEEKWELL_TEST_READONLY_SOURCE=$(to_windows "$WORK/readonly-source")
+    fi
+fi
 export SEEKWELL_TEST_PORT=$(cat "$WORK/port")
 export SEEKWELL_TEST_WWW=$(to_windows "$WORK/www")
 export SEEKWELL_TEST_LOG=$(to_windows "$WORK/requests.log")
