@@ -185,24 +185,6 @@ std::vector<std::string> FileChanges(const FileList& before, const FileList& aft
     return changes;
 }
 
-std::vector<std::string> FilesIn(const std::string& folder)
-{
-    std::vector<std::string> names;
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return names;
-    do
-    {
-        const std::string name = found.cFileName;
-        if (name != "." && name != "..")
-            names.push_back(name);
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 void RemoveFolder(const std::string& folder)
 {
     for (const std::string& name : FilesIn(folder))
@@ -915,6 +897,49 @@ TEST_F(FaultMatrix, ResetMidBodyLeavesTheOlderPackage)
         ExpectOnlyPackageOrTemporaryFiles(kTargetFolder);
     }
     EXPECT_TRUE(ReadFileBytes(packagePath) == kOlderPackage);
+    ExpectNothingWrittenOutside(kTargetFolder);
+    ExpectSettingsKept();
+}
+
+// Install counts the mail programs through Psapi.dll, loaded by name. A Psapi.dll
+// planted in the folder the user chose must never be loaded, whatever the current
+// directory is then. Where the Save-As dialog makes that folder the current directory
+// and the platform searches it before the system folder, only the start-up's removal
+// of the current directory from the search keeps the plant out. Wine does neither (the
+// record shows the current directory the package inherited, and whether the platform
+// takes the plant from the current directory at all), so here the test guards the
+// outcome without being able to show the removal at work.
+TEST_F(FaultMatrix, LibraryPlantedInTheChosenFolderIsNotLoaded)
+{
+    const std::string planted = std::string(kTargetFolder) + "\\Psapi.dll";
+    const std::string loadedMarker = planted + ".loaded";
+    ASSERT_TRUE(CopyInto(BuildDirectory() + "fixtures\\planted\\Psapi.dll", planted));
+    char previous[MAX_PATH] = {};
+    GetCurrentDirectoryA(sizeof previous, previous);
+    SetCurrentDirectoryA(kTargetFolder);
+    HMODULE probe = LoadLibraryA("Psapi.dll");
+    SetCurrentDirectoryA(previous);
+    Record("PlantedLibrary.platform_takes_it_from_the_current_directory",
+           FileExists(loadedMarker) ? "yes" : "no");
+    if (probe != nullptr)
+        FreeLibrary(probe);
+    DeleteFileA(loadedMarker.c_str());
+
+    testserver::ServeVersionFile(kVersionFile);
+    testserver::ServePackage(ReadFileBytes(BuildDirectory() + "fake_installer.exe"));
+    TakeSnapshots();
+    DownloadInto(kTargetFolder);
+    ASSERT_TRUE(WaitForDownloadEnd(kDownloadPatienceMs)) << StatusText();
+    ASSERT_EQ(kDownloaded, StatusText());
+    ASSERT_TRUE(ui::Click(m_updater.Dialog(), IDC_INSTALL));
+    EXPECT_EQ(0u, m_updater.WaitForExit(20000));
+    const std::string ranRecord = std::string(kTargetFolder) + "\\" + kPackageName + ".ran.txt";
+    ASSERT_TRUE(ui::WaitUntil([&] { return FileExists(ranRecord); }, 20000));
+    const std::string record = ReadFileBytes(ranRecord);
+    Record("PlantedLibrary.current_directory_at_install",
+           record.substr(record.find("directory=") + 10,
+                         record.find("\r\n", record.find("directory=")) - record.find("directory=") - 10));
+    EXPECT_FALSE(FileExists(loadedMarker));
     ExpectNothingWrittenOutside(kTargetFolder);
     ExpectSettingsKept();
 }
