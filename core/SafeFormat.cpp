@@ -9,9 +9,9 @@ constexpr int kMaxFieldWidth = 64;
 
 struct Conversion
 {
-    size_t length = 0;   // bytes of the whole specification, '%' included
+    size_t length = 0;   // bytes of the whole conversion, '%' included
     bool usable = false; // an integer conversion we can fill safely
-    std::string rebuilt; // the specification without length modifiers
+    std::string rebuilt; // the conversion without length modifiers
 };
 
 bool IsIn(char c, const char* set)
@@ -32,7 +32,7 @@ size_t ReadNumber(std::string_view text, size_t i, int& value)
     return i;
 }
 
-// Parses the specification that starts at the '%' at `start`.
+// Parses the conversion that starts at the '%' at `start`.
 Conversion ParseConversion(std::string_view text, size_t start)
 {
     Conversion conversion;

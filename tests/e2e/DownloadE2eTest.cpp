@@ -6,6 +6,8 @@
 
 using namespace e2e;
 
+using testfiles::MakePackage;
+
 namespace
 {
 const char* const kPackageRequestLine = "GET http://" SEEKWELL_UPDATE_HOST ":80/store/" SEEKWELL_UPDATE_TOKEN
@@ -15,37 +17,6 @@ const char* const kDownloaded = "The update has been downloaded. Press Install t
 const char* const kFailed = "The update could not be downloaded.";
 const char* const kCheckEnded = "No update was downloaded.";
 constexpr int kSaveAsFileName = 0x47C;
-
-std::string MakePackage(size_t size, uint32_t seed)
-{
-    std::string bytes(size, '\0');
-    uint32_t state = seed * 2654435761u + 1;
-    for (char& byte : bytes)
-    {
-        state ^= state << 13;
-        state ^= state >> 17;
-        state ^= state << 5;
-        byte = static_cast<char>(state >> 24);
-    }
-    return bytes;
-}
-
-std::vector<std::string> FilesIn(const std::string& folder)
-{
-    std::vector<std::string> names;
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return names;
-    do
-    {
-        const std::string name = found.cFileName;
-        if (name != "." && name != "..")
-            names.push_back(name);
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
-    return names;
-}
 
 void EmptyFolder(const std::string& folder)
 {

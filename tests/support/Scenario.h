@@ -10,12 +10,17 @@
 #include <vector>
 
 #include "SettingsTable.h"
+#include "TestFiles.h"
 #include "TestServer.h"
 #include "UiDriver.h"
 #include "resource.h"
 
 namespace e2e
 {
+using testfiles::FileExists;
+using testfiles::FilesIn;
+using testfiles::ReadFileBytes;
+
 // Directory of the test executable (the build directory), with a trailing backslash.
 inline std::string BuildDirectory()
 {
@@ -34,26 +39,6 @@ inline bool CopyInto(const std::string& from, const std::string& to)
 {
     MakeFolders(to.substr(0, to.find_last_of('\\')));
     return CopyFileA(from.c_str(), to.c_str(), FALSE) != FALSE;
-}
-
-inline bool FileExists(const std::string& path)
-{
-    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-inline std::string ReadFileBytes(const std::string& path)
-{
-    std::string bytes;
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return bytes;
-    char buffer[65536];
-    DWORD got = 0;
-    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0)
-        bytes.append(buffer, got);
-    CloseHandle(file);
-    return bytes;
 }
 
 inline void SetSetting(HKEY root, const char* name, const std::string& text)

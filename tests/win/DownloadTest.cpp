@@ -20,6 +20,13 @@
 #include "UpdateHost.h"
 #include "UpdaterDlg.h"
 
+#include "TestFiles.h"
+
+using testfiles::FileExists;
+using testfiles::FilesIn;
+using testfiles::MakePackage;
+using testfiles::ReadFileBytes;
+
 namespace
 {
 int64_t g_fakeNow = 0;
@@ -397,47 +404,6 @@ TEST_F(DownloadStatusTest, PumpDoesNoDialogKeyHandling)
 
 namespace
 {
-std::string MakePackage(size_t size, uint32_t seed)
-{
-    std::string bytes(size, '\0');
-    uint32_t state = seed * 2654435761u + 1;
-    for (char& byte : bytes)
-    {
-        state ^= state << 13;
-        state ^= state >> 17;
-        state ^= state << 5;
-        byte = static_cast<char>(state >> 24);
-    }
-    return bytes;
-}
-
-std::string ReadFileBytes(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-bool FileExists(const std::string& path)
-{
-    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-std::vector<std::string> FilesIn(const std::string& folder)
-{
-    std::vector<std::string> names;
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return names;
-    do
-    {
-        const std::string name = found.cFileName;
-        if (name != "." && name != "..")
-            names.push_back(name);
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
-    return names;
-}
 
 const std::string kPackageUrl = PackageUrl(SEEKWELL_UPDATE_BASE_URL, "Quorvel30", SEEKWELL_PACKAGE_NAME);
 
