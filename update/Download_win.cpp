@@ -2,6 +2,8 @@
 
 #include <commdlg.h>
 
+#include <cstring>
+
 #include <utility>
 
 #include "FileDialog.h"
@@ -69,6 +71,11 @@ int64_t FileSize(const std::string& path) noexcept
     return (static_cast<int64_t>(attributes.nFileSizeHigh) << 32) | attributes.nFileSizeLow;
 }
 
+bool IsHttpUrl(const std::string& url)
+{
+    return _strnicmp(url.c_str(), "http://", 7) == 0 || _strnicmp(url.c_str(), "https://", 8) == 0;
+}
+
 bool IsSuccessStatus(DWORD status)
 {
     return status >= 200 && status < 300;
@@ -125,9 +132,11 @@ DownloadOutcome DownloadPackage(const std::string& url, const std::string& targe
         outcome.verdict = DownloadVerdict::TransferFailed;
         return outcome;
     }
-    // No status seen means no HTTP response to judge (another scheme); the call's own
-    // result then stands.
-    if (status.HttpStatus() != 0 && !IsSuccessStatus(status.HttpStatus()))
+    // An HTTP transfer must have seen a 2xx response: Wine reports a connection reset
+    // before any header as a success with an empty file. Only a URL of another scheme
+    // has no status to judge; the call's own result then stands.
+    const bool needsStatus = IsHttpUrl(url) || status.HttpStatus() != 0;
+    if (needsStatus && !IsSuccessStatus(status.HttpStatus()))
     {
         outcome.verdict = DownloadVerdict::HttpError;
         return outcome;
