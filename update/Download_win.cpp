@@ -127,6 +127,9 @@ DownloadOutcome DownloadPackage(const std::string& url, const std::string& targe
     CTemporaryFile temporary(temporaryPath);
 
     outcome.transferResult = URLDownloadToFileA(nullptr, url.c_str(), temporary.Path().c_str(), 0, &status);
+    // The platform keeps a second copy of the package in its internet cache; nothing
+    // but the chosen folder is to hold it.
+    ForgetCachedCopy(url);
     if (outcome.transferResult != S_OK)
     {
         outcome.verdict = DownloadVerdict::TransferFailed;

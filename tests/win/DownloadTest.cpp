@@ -498,6 +498,8 @@ TEST_F(DownloadTransferTest, GoodPackageArrivesByteIdentical)
     EXPECT_EQ(package.size(), status.AnnouncedTotal());
     EXPECT_TRUE(ReadFileBytes(m_target) == package);
     EXPECT_EQ(std::vector<std::string>{SEEKWELL_PACKAGE_NAME}, FilesIn(m_folder));
+    // No second copy is left behind in the internet cache.
+    EXPECT_FALSE(CachedCopyExists());
     EXPECT_EQ(100, host.Position());
     // The status probe costs no request of its own.
     EXPECT_EQ(1, PackageRequests());
