@@ -905,10 +905,10 @@ TEST_F(FaultMatrix, ResetMidBodyLeavesTheOlderPackage)
 // planted in the folder the user chose must never be loaded, whatever the current
 // directory is then. Where the Save-As dialog makes that folder the current directory
 // and the platform searches it before the system folder, only the start-up's removal
-// of the current directory from the search keeps the plant out. Wine does neither (the
-// record shows the current directory the package inherited, and whether the platform
-// takes the plant from the current directory at all), so here the test guards the
-// outcome without being able to show the removal at work.
+// of the current directory from the search keeps the plant out. Wine takes its own
+// psapi before a copy in the current directory in any case (the record shows it, and
+// the current directory the package inherited), so here the test guards the outcome
+// without being able to show the removal at work.
 TEST_F(FaultMatrix, LibraryPlantedInTheChosenFolderIsNotLoaded)
 {
     const std::string planted = std::string(kTargetFolder) + "\\Psapi.dll";
