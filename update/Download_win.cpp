@@ -18,6 +18,8 @@ namespace
 constexpr DWORD kSaveAsFlags = OFN_EXPLORER | OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY;
 static_assert(kSaveAsFlags == 0x80006, "Save-As flags");
 constexpr const char* kTemporaryPrefix = "swd";
+// "swd", up to four hexadecimal digits and ".tmp".
+constexpr size_t kTemporaryNameLength = 11;
 
 bool IsLeadByte(unsigned char byte)
 {
@@ -116,9 +118,14 @@ DownloadOutcome DownloadPackage(const std::string& url, const std::string& targe
     // keeps its backslash: "C:" alone would name the drive's current directory.
     const std::string folder = DirectoryWithSlash(target, IsLeadByte);
     char temporaryPath[MAX_PATH] = {};
+    // Neither the package nor the temporary file may pass the platform's path limit: a
+    // temporary name cut short to fit would be created but could not be removed by the
+    // name reported. Such a target fails before anything is requested or written.
+    const bool fits = target.size() < MAX_PATH && folder.size() + kTemporaryNameLength < MAX_PATH;
     // Some platforms report a name even when the file could not be created, so the
     // file itself is the proof that the folder takes files.
-    if (folder.empty() || GetTempFileNameA(folder.c_str(), kTemporaryPrefix, 0, temporaryPath) == 0 ||
+    if (folder.empty() || !fits ||
+        GetTempFileNameA(folder.c_str(), kTemporaryPrefix, 0, temporaryPath) == 0 ||
         GetFileAttributesA(temporaryPath) == INVALID_FILE_ATTRIBUTES)
     {
         outcome.verdict = DownloadVerdict::NoTemporaryFile;
