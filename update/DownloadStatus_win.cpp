@@ -3,7 +3,14 @@
 #include <time.h>
 
 #include "DownloadMath.h"
+#include "Handles.h"
 #include "UpdaterDlg.h"
+
+namespace
+{
+// How long GetMessage may wait for a message that PeekMessage reported but that is gone.
+constexpr UINT kPumpWakeUpMilliseconds = 50;
+} // namespace
 
 int64_t RuntimeClockSeconds() noexcept
 {
@@ -89,9 +96,16 @@ HRESULT CDownloadStatus::OnObjectAvailable(REFIID, IUnknown*) noexcept
 
 void CDownloadStatus::PumpMessages() noexcept
 {
+    // A message PeekMessage reports can be gone when GetMessage looks (a repaint the
+    // platform settles in between), and GetMessage then waits for the next one. While a
+    // notification is handled the transfer posts nothing, so that wait would never end:
+    // a thread timer, set once there is something to take, bounds it.
+    UniqueThreadTimer wakeUp;
     MSG message;
     while (PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE))
     {
+        if (!wakeUp)
+            wakeUp.reset(SetTimer(nullptr, 0, kPumpWakeUpMilliseconds, nullptr));
         // A WM_QUIT is taken like any other message; nothing here ends a loop on it.
         (void)GetMessageA(&message, nullptr, 0, 0);
         (void)TranslateMessage(&message);

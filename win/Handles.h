@@ -41,3 +41,12 @@ struct InternetHandleTraits
     static void Close(pointer handle) noexcept { (void)InternetCloseHandle(handle); }
 };
 using UniqueInternetHandle = UniqueHandle<InternetHandleTraits>;
+
+// Timers of the calling thread, made without a window: empty is 0.
+struct ThreadTimerTraits
+{
+    using pointer = UINT_PTR;
+    static pointer Empty() noexcept { return 0; }
+    static void Close(pointer timer) noexcept { (void)KillTimer(nullptr, timer); }
+};
+using UniqueThreadTimer = UniqueHandle<ThreadTimerTraits>;

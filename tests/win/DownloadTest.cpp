@@ -316,6 +316,78 @@ TEST_F(DownloadStatusTest, PumpReturnsAtOnceOnAnEmptyQueue)
 
 namespace
 {
+// Makes a repaint that PeekMessage has just reported vanish before GetMessage can take
+// it, as a repaint settled by the platform in between does: a message hook sees the
+// peek and validates the window.
+HHOOK g_vanishHook = nullptr;
+LRESULT CALLBACK ValidateOnPeek(int code, WPARAM removal, LPARAM lParam)
+{
+    const auto* message = reinterpret_cast<const MSG*>(lParam);
+    if (code == HC_ACTION && removal == PM_NOREMOVE && message->message == WM_PAINT)
+        (void)ValidateRect(message->hwnd, nullptr);
+    return CallNextHookEx(g_vanishHook, code, removal, lParam);
+}
+
+// Posts WM_NULL to a thread after a while, unless told it is no longer needed, so that
+// a pump stuck in GetMessage ends the test instead of hanging it.
+struct Rescuer
+{
+    static DWORD WINAPI Run(void* self)
+    {
+        auto* rescuer = static_cast<Rescuer*>(self);
+        if (WaitForSingleObject(rescuer->done, 5000) == WAIT_TIMEOUT)
+        {
+            rescuer->rescued = true;
+            (void)PostThreadMessageA(rescuer->threadId, WM_NULL, 0, 0);
+        }
+        return 0;
+    }
+    Rescuer() : done(CreateEventA(nullptr, TRUE, FALSE, nullptr)), threadId(GetCurrentThreadId())
+    {
+        thread = CreateThread(nullptr, 0, Run, this, 0, nullptr);
+    }
+    ~Rescuer()
+    {
+        (void)SetEvent(done);
+        (void)WaitForSingleObject(thread, INFINITE);
+        CloseHandle(thread);
+        CloseHandle(done);
+    }
+    HANDLE done;
+    DWORD threadId;
+    HANDLE thread = nullptr;
+    volatile bool rescued = false;
+};
+} // namespace
+
+// While a notification is handled the transfer posts nothing more, so a GetMessage that
+// waited for a vanished message would wait for good and the download would never end.
+TEST_F(DownloadStatusTest, PumpReturnsWhenAPeekedMessageVanishes)
+{
+    MessageSink sink;
+    ShowWindow(sink.window, SW_SHOWNA);
+    DrainQueue();
+    ASSERT_TRUE(InvalidateRect(sink.window, nullptr, FALSE));
+    g_vanishHook = SetWindowsHookExA(WH_GETMESSAGE, ValidateOnPeek, nullptr, GetCurrentThreadId());
+    ASSERT_NE(nullptr, g_vanishHook);
+    bool rescued = false;
+    DWORD took = 0;
+    {
+        Rescuer rescuer;
+        const DWORD start = GetTickCount();
+        status.PumpMessages();
+        took = GetTickCount() - start;
+        rescued = rescuer.rescued;
+    }
+    UnhookWindowsHookEx(g_vanishHook);
+    g_vanishHook = nullptr;
+    EXPECT_FALSE(rescued) << "GetMessage waited for a message that was gone";
+    EXPECT_LT(took, 1000u);
+    EXPECT_FALSE(QueueHasMessages());
+}
+
+namespace
+{
 // A modeless dialog with OK (default) and Cancel, recording the commands it receives.
 struct KeyDialog
 {
