@@ -1,5 +1,6 @@
 // The package download as a user sees it: the Save-As dialog, the moving bar, the
 // status line and Install after each outcome, and what is left in the chosen folder.
+#include "CodePage.h"
 #include "E2eSupport.h"
 
 #include <vector>
@@ -347,13 +348,9 @@ class DoubleBytePath : public Download
   protected:
     void SetUp() override
     {
-        if (!IsDBCSLeadByte(0x83))
-        {
-            ASSERT_TRUE(testserver::Env("SEEKWELL_EXPECT_ACP").empty())
-                << "expected code page " << testserver::Env("SEEKWELL_EXPECT_ACP") << ", running in "
-                << GetACP();
-            GTEST_SKIP() << "single-byte code page " << GetACP();
-        }
+        const std::string whyNot = codepage::WhyNotDoubleByte();
+        if (!whyNot.empty())
+            GTEST_SKIP() << whyNot;
         Download::SetUp();
     }
 };

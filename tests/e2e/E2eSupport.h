@@ -14,11 +14,8 @@ class EndToEnd : public ::testing::Test
   protected:
     void SetUp() override
     {
-        if (!testserver::Available())
+        if (!testserver::PrepareFreshServer())
             GTEST_SKIP() << "no update server for this run";
-        testserver::Clear();
-        testserver::ClearRequestLog();
-        testserver::RouteUpdateHostToServer();
         m_installation.Register();
     }
     void TearDown() override

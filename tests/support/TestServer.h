@@ -126,6 +126,18 @@ inline void RouteUpdateHostToServer()
     SetProxy("127.0.0.1:" + Port(), 1);
 }
 
+// Starts a test from a clean server: nothing served, nothing logged, the update host
+// routed to it. False when the runner started no server for this run.
+inline bool PrepareFreshServer()
+{
+    if (!Available())
+        return false;
+    Clear();
+    ClearRequestLog();
+    RouteUpdateHostToServer();
+    return true;
+}
+
 // Sends it to a loopback port where nothing listens: the server is unreachable.
 inline void RouteUpdateHostNowhere()
 {

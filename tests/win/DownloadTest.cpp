@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -16,10 +17,12 @@
 
 #include "Download.h"
 #include "DownloadStatus.h"
+#include "Handles.h"
 #include "TestServer.h"
 #include "UpdateHost.h"
 #include "UpdaterDlg.h"
 
+#include "CodePage.h"
 #include "TestFiles.h"
 
 using testfiles::FileExists;
@@ -335,28 +338,27 @@ struct Rescuer
     static DWORD WINAPI Run(void* self)
     {
         auto* rescuer = static_cast<Rescuer*>(self);
-        if (WaitForSingleObject(rescuer->done, 5000) == WAIT_TIMEOUT)
+        if (WaitForSingleObject(rescuer->done.get(), 5000) == WAIT_TIMEOUT)
         {
             rescuer->rescued = true;
             (void)PostThreadMessageA(rescuer->threadId, WM_NULL, 0, 0);
         }
         return 0;
     }
-    Rescuer() : done(CreateEventA(nullptr, TRUE, FALSE, nullptr)), threadId(GetCurrentThreadId())
+    Rescuer()
+        : done(CreateEventA(nullptr, TRUE, FALSE, nullptr)), threadId(GetCurrentThreadId()),
+          thread(CreateThread(nullptr, 0, Run, this, 0, nullptr))
     {
-        thread = CreateThread(nullptr, 0, Run, this, 0, nullptr);
     }
     ~Rescuer()
     {
-        (void)SetEvent(done);
-        (void)WaitForSingleObject(thread, INFINITE);
-        CloseHandle(thread);
-        CloseHandle(done);
+        (void)SetEvent(done.get());
+        (void)WaitForSingleObject(thread.get(), INFINITE);
     }
-    HANDLE done;
+    UniqueKernelHandle done;
     DWORD threadId;
-    HANDLE thread = nullptr;
-    volatile bool rescued = false;
+    std::atomic<bool> rescued{false};
+    UniqueKernelHandle thread;
 };
 } // namespace
 
@@ -512,11 +514,8 @@ class DownloadTransferTest : public ::testing::Test
   protected:
     void SetUp() override
     {
-        if (!testserver::Available())
+        if (!testserver::PrepareFreshServer())
             GTEST_SKIP() << "no local update server (run through tools/run-win-tests.sh)";
-        testserver::Clear();
-        testserver::ClearRequestLog();
-        testserver::RouteUpdateHostToServer();
         char temp[MAX_PATH] = {};
         GetTempPathA(sizeof temp, temp);
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
@@ -865,13 +864,9 @@ class DownloadDoubleByte : public DownloadTransferTest
   protected:
     void SetUp() override
     {
-        if (!IsDBCSLeadByte(0x83))
-        {
-            ASSERT_TRUE(testserver::Env("SEEKWELL_EXPECT_ACP").empty())
-                << "expected code page " << testserver::Env("SEEKWELL_EXPECT_ACP") << ", running in "
-                << GetACP();
-            GTEST_SKIP() << "single-byte code page " << GetACP();
-        }
+        const std::string whyNot = codepage::WhyNotDoubleByte();
+        if (!whyNot.empty())
+            GTEST_SKIP() << whyNot;
         DownloadTransferTest::SetUp();
     }
 };

@@ -15,24 +15,18 @@
 
 #include "CloseAppsDlg.h"
 #include "ProcessCounter.h"
+#include "CodePage.h"
 #include "StandInPrograms.h"
 
 using standin::RunningProgram;
 
 namespace
 {
-std::string Env(const char* name)
-{
-    char value[256] = {};
-    const DWORD length = GetEnvironmentVariableA(name, value, sizeof value);
-    return length > 0 && length < sizeof value ? std::string(value, length) : std::string();
-}
-
 // The family this run must see: 1 when a parent test started this copy in Windows 98
 // mode, 2 otherwise.
 DWORD ExpectedFamily()
 {
-    return Env("SEEKWELL_EXPECT_PLATFORM") == "1" ? kPlatformWindows9x : kPlatformNt;
+    return testserver::Env("SEEKWELL_EXPECT_PLATFORM") == "1" ? kPlatformWindows9x : kPlatformNt;
 }
 
 int Count(const std::string& text)
@@ -225,12 +219,9 @@ TEST(ProcessCounterWindows9x, SameCasesThroughToolhelp)
 // locale; skipped elsewhere.
 TEST(ProcessCounterDoubleByte, SearchNeverStartsOnATrailByte)
 {
-    if (!IsDBCSLeadByte(0x83))
-    {
-        ASSERT_TRUE(Env("SEEKWELL_EXPECT_ACP").empty())
-            << "expected code page " << Env("SEEKWELL_EXPECT_ACP") << ", running in " << GetACP();
-        GTEST_SKIP() << "single-byte code page " << GetACP();
-    }
+    const std::string whyNot = codepage::WhyNotDoubleByte();
+    if (!whyNot.empty())
+        GTEST_SKIP() << whyNot;
     const std::string name = "\x83\x5C"
                              "dbcsprobe.exe";
     const RunningProgram program("C:\\Seekwell Tests\\DoubleByte\\" + name);

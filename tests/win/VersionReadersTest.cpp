@@ -281,11 +281,8 @@ class ServerVersion : public ::testing::Test
   protected:
     void SetUp() override
     {
-        if (!testserver::Available())
+        if (!testserver::PrepareFreshServer())
             GTEST_SKIP() << "no local update server (run through tools/run-win-tests.sh)";
-        testserver::Clear();
-        testserver::ClearRequestLog();
-        testserver::RouteUpdateHostToServer();
         m_dialog.m_productCode = "Quorvel30";
         m_dialog.m_server = kBefore;
     }

@@ -51,6 +51,57 @@ BOOL CALLBACK CollectDialog(HWND window, LPARAM parameter)
     return TRUE;
 }
 
+// A bitmap the size of a screen area with a memory DC drawing into it; owns the screen
+// DC, the memory DC and the bitmap, and reads what was drawn as 32-bit rows.
+class OffscreenCanvas
+{
+  public:
+    OffscreenCanvas(int width, int height)
+        : m_width(width), m_height(height), m_screen(GetDC(nullptr)), m_memory(CreateCompatibleDC(m_screen)),
+          m_bitmap(CreateCompatibleBitmap(m_screen, width, height)),
+          m_previous(SelectObject(m_memory, m_bitmap))
+    {
+    }
+    ~OffscreenCanvas()
+    {
+        SelectObject(m_memory, m_previous);
+        DeleteObject(m_bitmap);
+        DeleteDC(m_memory);
+        ReleaseDC(nullptr, m_screen);
+    }
+    OffscreenCanvas(const OffscreenCanvas&) = delete;
+    OffscreenCanvas& operator=(const OffscreenCanvas&) = delete;
+
+    HDC Screen() const { return m_screen; }
+    HDC Memory() const { return m_memory; }
+
+    // What has been drawn, top row first, in the DIB's BGR order.
+    std::vector<DWORD> Rows() const
+    {
+        // GetDIBits wants the bitmap out of any DC.
+        SelectObject(m_memory, m_previous);
+        BITMAPINFO info{};
+        info.bmiHeader.biSize = sizeof info.bmiHeader;
+        info.bmiHeader.biWidth = m_width;
+        info.bmiHeader.biHeight = -m_height;
+        info.bmiHeader.biPlanes = 1;
+        info.bmiHeader.biBitCount = 32;
+        info.bmiHeader.biCompression = BI_RGB;
+        std::vector<DWORD> pixels(static_cast<size_t>(m_width) * m_height);
+        GetDIBits(m_memory, m_bitmap, 0, m_height, pixels.data(), &info, DIB_RGB_COLORS);
+        SelectObject(m_memory, m_bitmap);
+        return pixels;
+    }
+
+  private:
+    int m_width;
+    int m_height;
+    HDC m_screen;
+    HDC m_memory;
+    HBITMAP m_bitmap;
+    HGDIOBJ m_previous;
+};
+
 // Captures a window's pixels from the screen as 32-bit rows, top row first.
 std::vector<DWORD> CapturePixels(HWND window, int& width, int& height)
 {
@@ -58,56 +109,23 @@ std::vector<DWORD> CapturePixels(HWND window, int& width, int& height)
     GetWindowRect(window, &rect);
     width = rect.right - rect.left;
     height = rect.bottom - rect.top;
-    std::vector<DWORD> pixels;
     if (width <= 0 || height <= 0)
-        return pixels;
-    HDC screen = GetDC(nullptr);
-    HDC memory = CreateCompatibleDC(screen);
-    HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
-    HGDIOBJ previous = SelectObject(memory, bitmap);
-    BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
-    SelectObject(memory, previous);
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    pixels.resize(static_cast<size_t>(width) * height);
-    GetDIBits(memory, bitmap, 0, height, pixels.data(), &info, DIB_RGB_COLORS);
-    DeleteObject(bitmap);
-    DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
-    return pixels;
+        return {};
+    const OffscreenCanvas canvas(width, height);
+    BitBlt(canvas.Memory(), 0, 0, width, height, canvas.Screen(), rect.left, rect.top, SRCCOPY);
+    return canvas.Rows();
 }
 
 // Draws a system icon over a background colour, as 32-bit rows.
 std::vector<DWORD> RenderIcon(LPCSTR iconName, int width, int height, DWORD background)
 {
-    HDC screen = GetDC(nullptr);
-    HDC memory = CreateCompatibleDC(screen);
-    HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
-    HGDIOBJ previous = SelectObject(memory, bitmap);
+    const OffscreenCanvas canvas(width, height);
     HBRUSH brush = CreateSolidBrush(RGB(GetRValue(background), GetGValue(background), GetBValue(background)));
     RECT all{0, 0, width, height};
-    FillRect(memory, &all, brush);
+    FillRect(canvas.Memory(), &all, brush);
     DeleteObject(brush);
-    DrawIcon(memory, 0, 0, LoadIconA(nullptr, iconName));
-    SelectObject(memory, previous);
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    std::vector<DWORD> pixels(static_cast<size_t>(width) * height);
-    GetDIBits(memory, bitmap, 0, height, pixels.data(), &info, DIB_RGB_COLORS);
-    DeleteObject(bitmap);
-    DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
-    return pixels;
+    DrawIcon(canvas.Memory(), 0, 0, LoadIconA(nullptr, iconName));
+    return canvas.Rows();
 }
 
 UINT IdentifyIcon(HWND iconControl)
