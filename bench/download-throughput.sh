@@ -8,15 +8,8 @@ SRC=$(cd "$(dirname "$0")/.." && pwd)
 BUILD=$(cd "$1" && pwd)
 MEGABYTES=${2:-200}
 RUNS=${3:-2}
-WORK=$(mktemp -d /tmp/seekwell-bench.XXXXXX)
-export WINEPREFIX="$WORK/pfx" WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree=;mshtml=" LANG=en_US.UTF-8
-SERVER=""
-cleanup() {
-    [ -n "$SERVER" ] && kill "$SERVER" 2>/dev/null || true
-    wineserver -k 2>/dev/null || true
-    rm -rf "$WORK"
-}
-trap cleanup EXIT
+. "$SRC/tools/wine-session.sh"
+start_wine_session bench
 
 HOST=$(sed -n 's/^#define SEEKWELL_UPDATE_HOST "\(.*\)"/\1/p' "$SRC/resources/UpdateHost.h")
 TOKEN=$(sed -n 's/^#define SEEKWELL_UPDATE_TOKEN "\(.*\)"/\1/p' "$SRC/resources/UpdateHost.h")
@@ -25,17 +18,8 @@ SERVED="$WORK/www/store/$TOKEN/Quorvel30/$PACKAGE"
 mkdir -p "$(dirname "$SERVED")" "$WORK/bench"
 /usr/bin/python3 "$SRC/tools/update_server.py" --make-file "$SERVED" --size $((MEGABYTES * 1024 * 1024))
 
-"$SRC/tools/new-prefix.sh"
-/usr/bin/python3 "$SRC/tools/update_server.py" --root "$WORK/www" --port-file "$WORK/port" \
-    --log "$WORK/requests.log" --max-seconds 1800 >/dev/null &
-SERVER=$!
-for _ in $(seq 1 100); do [ -s "$WORK/port" ] && break; sleep 0.05; done
-PORT=$(cat "$WORK/port")
-
-to_windows() { echo "Z:$1" | tr '/' '\\'; }
-export SEEKWELL_TEST_PORT=$PORT
-export SEEKWELL_TEST_WWW=$(to_windows "$WORK/www")
-export SEEKWELL_TEST_LOG=$(to_windows "$WORK/requests.log")
+start_update_server 1800
+PORT=$SEEKWELL_TEST_PORT
 export SEEKWELL_TEST_WORK=$(to_windows "$WORK")
 
 export BUILD RUNS PORT HOST TOKEN PACKAGE WORK SERVED

@@ -17,15 +17,8 @@ cmake --build "$BUILD" -j"$JOBS" --target Seekwell sleeper bench_download bench_
     bench_driver lang_English lang_German quorvel_module
 BUILD=$(cd "$BUILD" && pwd)
 
-WORK=$(mktemp -d /tmp/seekwell-bench.XXXXXX)
-export WINEPREFIX="$WORK/pfx" WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree=;mshtml=" LANG=en_US.UTF-8
-SERVER=""
-cleanup() {
-    [ -n "$SERVER" ] && kill "$SERVER" 2>/dev/null || true
-    wineserver -k 2>/dev/null || true
-    rm -rf "$WORK"
-}
-trap cleanup EXIT
+. "$SRC/tools/wine-session.sh"
+start_wine_session bench
 mkdir -p "$OUT"
 RESULTS=$OUT/results.txt
 : >"$RESULTS"
@@ -44,16 +37,7 @@ done
     echo "INFO machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $(wine --version), $(uname -sr)"
     echo "INFO started $(date -u '+%Y-%m-%d %H:%M UTC'), load average $(cut -d' ' -f1-3 /proc/loadavg)"
 } >>"$RESULTS"
-"$SRC/tools/new-prefix.sh"
-/usr/bin/python3 "$SRC/tools/update_server.py" --root "$WORK/www" --port-file "$WORK/port" \
-    --log "$WORK/requests.log" --max-seconds 3600 >/dev/null &
-SERVER=$!
-for _ in $(seq 1 100); do [ -s "$WORK/port" ] && break; sleep 0.05; done
-
-to_windows() { echo "Z:$1" | tr '/' '\\'; }
-export SEEKWELL_TEST_PORT=$(cat "$WORK/port")
-export SEEKWELL_TEST_WWW=$(to_windows "$WORK/www")
-export SEEKWELL_TEST_LOG=$(to_windows "$WORK/requests.log")
+start_update_server 3600
 export BUILD WORK SRC PRODUCT_DIR HOST TOKEN
 
 # Size of what is shipped, and what the executable imports.

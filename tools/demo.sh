@@ -12,29 +12,13 @@ cmake -G Ninja -S "$SRC" -B "$OUT/win" -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE="$SRC/cmake/mingw-i686.cmake" >/dev/null
 cmake --build "$OUT/win" -j2 --target demo_road >/dev/null
 
-WORK=$(mktemp -d /tmp/seekwell-demo.XXXXXX)
 SHOTS="${SEEKWELL_DEMO_SHOTS:-$OUT/demo-screenshots}"
-export WINEPREFIX="$WORK/pfx" WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree=;mshtml=" LANG=en_US.UTF-8
-SERVER=""
-cleanup() {
-    [ -n "$SERVER" ] && kill "$SERVER" 2>/dev/null || true
-    wineserver -k 2>/dev/null || true
-    rm -rf "$WORK"
-}
-trap cleanup EXIT
-
+. "$SRC/tools/wine-session.sh"
 echo "Making a fresh Wine prefix..."
-"$SRC/tools/new-prefix.sh"
-mkdir -p "$WORK/www" "$SHOTS"
+start_wine_session demo
+mkdir -p "$SHOTS"
 rm -f "$SHOTS"/*.png "$SHOTS"/*.bmp
-/usr/bin/python3 "$SRC/tools/update_server.py" --root "$WORK/www" --port-file "$WORK/port" \
-    --log "$WORK/requests.log" --max-seconds 3600 >/dev/null &
-SERVER=$!
-for _ in $(seq 1 100); do [ -s "$WORK/port" ] && break; sleep 0.05; done
-to_windows() { echo "Z:$1" | tr '/' '\\'; }
-export SEEKWELL_TEST_PORT=$(cat "$WORK/port")
-export SEEKWELL_TEST_WWW=$(to_windows "$WORK/www")
-export SEEKWELL_TEST_LOG=$(to_windows "$WORK/requests.log")
+start_update_server 3600
 export SEEKWELL_TEST_ARTIFACTS=$(to_windows "$SHOTS")
 
 if [ -n "${DISPLAY:-}" ]; then

@@ -5,47 +5,27 @@ set -euo pipefail
 SRC=$(cd "$(dirname "$0")/.." && pwd)
 BUILD=$(cd "$1" && pwd)
 shift
-WORK=$(mktemp -d /tmp/seekwell-wine.XXXXXX)
-export WINEPREFIX="$WORK/pfx" WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree=;mshtml=" LANG=en_US.UTF-8
-SERVER=""
-MOUNTS=()
-cleanup() {
-    [ -n "$SERVER" ] && kill "$SERVER" 2>/dev/null || true
-    wineserver -k 2>/dev/null || true
-    for mounted in "${MOUNTS[@]}"; do umount -l "$mounted" 2>/dev/null || true; done
-    rm -rf --one-file-system "$WORK"
-}
-trap cleanup EXIT
-
-"$SRC/tools/new-prefix.sh"
-mkdir -p "$WORK/www"
-/usr/bin/python3 "$SRC/tools/update_server.py" --root "$WORK/www" --port-file "$WORK/port" \
-    --log "$WORK/requests.log" --max-seconds 5400 >/dev/null &
-SERVER=$!
-for _ in $(seq 1 100); do [ -s "$WORK/port" ] && break; sleep 0.05; done
-
-to_windows() { echo "Z:$1" | tr '/' '\\'; }
+. "$SRC/tools/wine-session.sh"
+start_wine_session wine
+start_update_server 5400
 
 # Two small drives for the fault tests, where this run may mount (as root): T: a 1 MB
 # tmpfs that no package fits on, R: a read-only view of a folder the tests fill through
 # its writable Z: path. Without them the tests that need them skip.
 if mkdir -p "$WORK/small" && mount -t tmpfs -o size=1m seekwell-small "$WORK/small" 2>/dev/null; then
-    MOUNTS+=("$WORK/small")
+    on_session_exit "umount -l '$WORK/small' 2>/dev/null || true"
     ln -s "$WORK/small" "$WINEPREFIX/dosdevices/t:"
     export SEEKWELL_TEST_SMALL_DRIVE=T:
 fi
 if mkdir -p "$WORK/readonly-source" "$WORK/readonly" &&
     mount --bind "$WORK/readonly-source" "$WORK/readonly" 2>/dev/null; then
-    MOUNTS+=("$WORK/readonly")
+    on_session_exit "umount -l '$WORK/readonly' 2>/dev/null || true"
     if mount -o remount,bind,ro "$WORK/readonly" 2>/dev/null; then
         ln -s "$WORK/readonly" "$WINEPREFIX/dosdevices/r:"
         export SEEKWELL_TEST_READONLY_DRIVE=R:
         export SEEKWELL_TEST_READONLY_SOURCE=$(to_windows "$WORK/readonly-source")
     fi
 fi
-export SEEKWELL_TEST_PORT=$(cat "$WORK/port")
-export SEEKWELL_TEST_WWW=$(to_windows "$WORK/www")
-export SEEKWELL_TEST_LOG=$(to_windows "$WORK/requests.log")
 export SEEKWELL_TEST_WORK=$(to_windows "$WORK")
 export SEEKWELL_ARTIFACTS="${SEEKWELL_ARTIFACTS:-$BUILD/artifacts}"
 mkdir -p "$SEEKWELL_ARTIFACTS"
