@@ -1,6 +1,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include "Platform.h"
 #include "UpdaterDlg.h"
 #include "WinApp.h"
 
@@ -23,8 +24,7 @@ void RemoveCurrentDirectoryFromDllSearch()
     HMODULE kernel = GetModuleHandleA("kernel32.dll");
     if (kernel == nullptr)
         return;
-    const auto setDllDirectory = reinterpret_cast<SetDllDirectoryFunction>(
-        reinterpret_cast<void*>(GetProcAddress(kernel, "SetDllDirectoryA")));
+    const auto setDllDirectory = BindProcedure<SetDllDirectoryFunction>(kernel, "SetDllDirectoryA");
     if (setDllDirectory != nullptr)
         (void)setDllDirectory("");
 }
@@ -38,9 +38,9 @@ BOOL CUpdaterApp::InitInstance()
     EnableControlContainer();
 
     CUpdaterDlg dialog;
-    m_pMainWnd = &dialog;
+    SetMainWindow(&dialog);
     (void)dialog.DoModal();
-    m_pMainWnd = nullptr;
+    SetMainWindow(nullptr);
     return FALSE;
 }
 

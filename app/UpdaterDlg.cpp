@@ -1,51 +1,64 @@
 #include "UpdaterDlg.h"
 
+#include <commdlg.h>
+
+#include "CloseAppsGuard.h"
+#include "ControlTexts.h"
+#include "Download.h"
+#include "FileDialog.h"
+#include "InstalledVersion.h"
+#include "Install.h"
 #include "LanguageModule.h"
+#include "MessagePump.h"
+#include "Platform.h"
+#include "SafeFormat.h"
+#include "ServerVersion.h"
 #include "resource.h"
 
 namespace
 {
 constexpr const char* kProductCode = "Quorvel30";
+constexpr const char* kProductModuleName = "Quorvel.dll";
 constexpr WORD kProgressMaximum = 100;
+// Explorer style, a question before overwriting, no read-only check box.
+constexpr DWORD kSaveAsFlags = OFN_EXPLORER | OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY;
+
+// Set in this order at initialisation; the status line's text is the ready text.
+constexpr ControlText kControlTexts[] = {
+    {kCaptionControl, IDS_CAPTION},    {IDC_STATUS, IDS_READY},          {IDC_START, IDS_START_LABEL},
+    {IDC_CANCEL, IDS_CANCEL_LABEL},    {IDC_INSTALL, IDS_INSTALL_LABEL},
+};
 } // namespace
 
 CUpdaterDlg::CUpdaterDlg(HWND parent) noexcept : CDialog(IDD_UPDATER, parent) {}
-
-std::string ComputeModuleDirectory()
-{
-    return ExecutableDirectory();
-}
 
 void CUpdaterDlg::DoDataExchange(CDataExchange& dx)
 {
     dx.Control(IDC_PROGRESS, m_progress);
 }
 
-bool CUpdaterDlg::LoadText(UINT number, std::string& text) const
+bool CUpdaterDlg::LoadText(uint16_t number, std::string& text) const
 {
-    return LoadModuleString(m_languageModule, static_cast<uint16_t>(number), text);
+    return LoadModuleString(m_languageModule, number, text);
+}
+
+void CUpdaterDlg::ShowStatus(uint16_t number, std::string& text) const
+{
+    (void)LoadText(number, text);
+    SetDlgItemText(IDC_STATUS, text);
 }
 
 BOOL CUpdaterDlg::OnInitDialog()
 {
     CDialog::OnInitDialog();
-    m_moduleDirectory = ComputeModuleDirectory();
+    m_moduleDirectory = ExecutableDirectory();
     m_languageModule = LoadLanguageModule();
     m_productCode = kProductCode;
 
     // One string object carries every text in turn: a string missing from the module
     // leaves the previous text (or, at first, an empty one) in its place.
     std::string text;
-    (void)LoadText(IDS_CAPTION, text);
-    SetWindowText(text);
-    (void)LoadText(IDS_READY, text);
-    SetDlgItemText(IDC_STATUS, text);
-    (void)LoadText(IDS_START_LABEL, text);
-    SetDlgItemText(IDC_START, text);
-    (void)LoadText(IDS_CANCEL_LABEL, text);
-    SetDlgItemText(IDC_CANCEL, text);
-    (void)LoadText(IDS_INSTALL_LABEL, text);
-    SetDlgItemText(IDC_INSTALL, text);
+    SetControlTexts(*this, m_languageModule, kControlTexts, text);
 
     EnableDlgItem(IDC_INSTALL, false);
     m_progress.SetRange(0, kProgressMaximum);
@@ -67,7 +80,103 @@ bool CUpdaterDlg::OnCommand(WORD id, WORD)
     }
 }
 
+// The updater's one decision: compares the installed version with the server's and
+// tells the user; on an accepted offer the download runs inside this handler.
+void CUpdaterDlg::OnStart()
+{
+    // Each run checks at most once: nothing enables Start again.
+    EnableDlgItem(IDC_START, false);
+    // Like the dialog's other texts, the status and message texts share one string
+    // object, so a string missing from the module shows the text loaded before it.
+    std::string text;
+    ShowStatus(IDS_CHECKING, text);
+
+    m_moduleDirectory = ExecutableDirectory();
+    (void)ReadInstalledVersion(m_moduleDirectory + kProductModuleName, m_installed);
+
+    if (FetchServerVersion() == 0)
+    {
+        (void)LoadText(IDS_SERVER_UNREACHABLE, text);
+        (void)ShowMessageBox(m_hWnd, text, "", MB_ICONEXCLAMATION | MB_OK);
+        ShowStatus(IDS_CHECK_ENDED, text);
+        return;
+    }
+
+    std::string caption;
+    (void)LoadText(IDS_CAPTION, caption);
+    if (m_server.composite == m_installed.composite)
+    {
+        (void)LoadText(IDS_UP_TO_DATE, text);
+        (void)ShowMessageBox(m_hWnd, text, caption, MB_ICONINFORMATION | MB_OK);
+        ShowStatus(IDS_READY, text);
+        return;
+    }
+
+    // Any other version is offered, an older one too: only equality counts as current.
+    (void)LoadText(IDS_UPDATE_QUESTION, text);
+    const std::string question =
+        FormatWithFourIntegers(text, m_server.major, m_server.minor, m_server.build, m_server.revision);
+    if (ShowMessageBox(m_hWnd, question, caption, MB_ICONQUESTION | MB_YESNOCANCEL) != IDYES)
+    {
+        ShowStatus(IDS_CHECK_ENDED, text);
+        return;
+    }
+    ShowStatus(IDS_DOWNLOADING, text);
+    (void)DownloadUpdate();
+}
+
+int CUpdaterDlg::FetchServerVersion()
+{
+    return ::FetchServerVersion(m_productCode, m_server) ? 1 : 0;
+}
+
+int CUpdaterDlg::DownloadUpdate()
+{
+    std::string packageName;
+    std::string baseUrl;
+    (void)LoadText(IDS_PACKAGE_NAME, packageName);
+    (void)LoadText(IDS_DOWNLOAD_BASE_URL, baseUrl);
+
+    CFileDialog saveAs(false, nullptr, packageName.c_str(), kSaveAsFlags, nullptr, m_hWnd);
+    std::string text;
+    if (saveAs.DoModal() != IDOK)
+    {
+        ShowStatus(IDS_CHECK_ENDED, text);
+        return 0;
+    }
+
+    // Only the folder of the confirmed path is used: the package keeps its own name.
+    const std::string url = PackageUrl(baseUrl, m_productCode, packageName);
+    m_packagePath = PackagePathFor(saveAs.GetPathName(), packageName);
+    const DownloadOutcome outcome = DownloadPackage(url, m_packagePath, *this);
+
+    // Install is offered after any attempt; it runs whatever the package path holds.
+    EnableDlgItem(IDC_INSTALL, true);
+    ShowStatus(outcome.verdict == DownloadVerdict::Complete ? IDS_DOWNLOAD_OK : IDS_DOWNLOAD_FAILED, text);
+    return 0;
+}
+
 void CUpdaterDlg::SetDownloadProgress(int percent)
 {
     m_progress.SetPos(percent);
+}
+
+void CUpdaterDlg::PumpMessages()
+{
+    PumpWaitingMessages();
+}
+
+// Hands the downloaded package to the shell once the mail programs are out of the way,
+// then ends the updater; the installer carries on alone.
+void CUpdaterDlg::OnInstall()
+{
+    EnableDlgItem(IDC_INSTALL, false);
+    RunCloseAppsGuard();
+    OpenPackage(m_packagePath);
+    OnCancel();
+}
+
+void CUpdaterDlg::RunCloseAppsGuard()
+{
+    GuardInstallation();
 }

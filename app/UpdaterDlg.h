@@ -1,17 +1,19 @@
-// The updater's one main window and the state of an update run. Its operations are
-// defined in the folders of their features: the check and the download in update/, the
-// guard in guard/, start-up and texts here.
+// The updater's one main window. It holds the state of an update run and sequences the
+// steps of the road: the check, the download and the hand-off live in update/, the
+// guard in guard/; the handlers here only call them and show their outcome.
 #pragma once
 
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 
 #include "Controls.h"
 #include "Dialog.h"
+#include "DownloadProgress.h"
 #include "VersionQuad.h"
 
-class CUpdaterDlg : public CDialog
+class CUpdaterDlg : public CDialog, private IDownloadProgress
 {
   public:
     explicit CUpdaterDlg(HWND parent = nullptr) noexcept;
@@ -27,15 +29,24 @@ class CUpdaterDlg : public CDialog
     void OnInstall();
     // Asks for a folder and downloads the package into it; always 0.
     int DownloadUpdate();
-    // Moves the progress bar to `percent` (not clamped).
-    void SetDownloadProgress(int percent);
     // Fills the server record from the update server's version file; 0 on failure.
     int FetchServerVersion();
     // Shows the close-applications dialog while watched programs run.
     void RunCloseAppsGuard();
 
+  protected:
+    void DoDataExchange(CDataExchange& dx) override;
+    bool OnCommand(WORD id, WORD notification) override;
+
+  private:
+    // The download's view of this window: the progress bar and the message queue.
+    void SetDownloadProgress(int percent) override;
+    void PumpMessages() override;
+
     // Loads string `number` of the language module into `text` (kept when missing).
-    bool LoadText(UINT number, std::string& text) const;
+    bool LoadText(uint16_t number, std::string& text) const;
+    // Loads string `number` into `text` and shows it in the status line.
+    void ShowStatus(uint16_t number, std::string& text) const;
 
     std::string m_moduleDirectory;
     std::string m_productCode;
@@ -44,11 +55,4 @@ class CUpdaterDlg : public CDialog
     VersionQuad m_server;
     HMODULE m_languageModule = nullptr;
     CProgressCtrl m_progress;
-
-  protected:
-    void DoDataExchange(CDataExchange& dx) override;
-    bool OnCommand(WORD id, WORD notification) override;
 };
-
-// The updater's own directory, with its trailing backslash.
-std::string ComputeModuleDirectory();

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "Dialog.h"
+#include "Wnd.h"
 
 class CProgressCtrl : public CWnd
 {

@@ -2,24 +2,9 @@
 
 #include "WinApp.h"
 
-void CWnd::SetWindowText(const std::string& text) const noexcept
-{
-    (void)::SetWindowTextA(m_hWnd, text.c_str());
-}
-
-void CWnd::SetDlgItemText(int id, const std::string& text) const noexcept
-{
-    (void)::SetDlgItemTextA(m_hWnd, id, text.c_str());
-}
-
-void CWnd::EnableDlgItem(int id, bool enable) const noexcept
-{
-    (void)::EnableWindow(GetDlgItem(id), enable ? TRUE : FALSE);
-}
-
 void CDataExchange::Control(int id, CWnd& control) const noexcept
 {
-    control.m_hWnd = ::GetDlgItem(m_dialog, id);
+    control.Attach(::GetDlgItem(m_dialog, id));
 }
 
 CDialog::CDialog(UINT templateId, HWND parent) noexcept : m_templateId(templateId), m_parent(parent) {}

@@ -6,19 +6,7 @@
 
 #include <string>
 
-class CWnd
-{
-  public:
-    virtual ~CWnd() = default;
-
-    HWND GetSafeHwnd() const noexcept { return m_hWnd; }
-    HWND GetDlgItem(int id) const noexcept { return ::GetDlgItem(m_hWnd, id); }
-    void SetWindowText(const std::string& text) const noexcept;
-    void SetDlgItemText(int id, const std::string& text) const noexcept;
-    void EnableDlgItem(int id, bool enable) const noexcept;
-
-    HWND m_hWnd = nullptr;
-};
+#include "Wnd.h"
 
 // Binds dialog controls to control objects when the dialog initialises.
 class CDataExchange

@@ -18,9 +18,8 @@ class CFileDialog
     // The full path the user confirmed.
     std::string GetPathName() const { return m_fileName; }
 
-    OPENFILENAMEA m_ofn{};
-
   private:
+    OPENFILENAMEA m_ofn{};
     bool m_openFileDialog;
     char m_fileName[MAX_PATH] = {};
 };

@@ -1,7 +1,5 @@
 #include "WinApp.h"
 
-#include "Dialog.h"
-
 namespace
 {
 CWinApp* g_application = nullptr;
@@ -30,9 +28,9 @@ CWinApp* CWinApp::Current() noexcept
 
 HWND AppMainWindow() noexcept
 {
-    if (g_application == nullptr || g_application->m_pMainWnd == nullptr)
+    if (g_application == nullptr || g_application->m_mainWindow == nullptr)
         return nullptr;
-    return g_application->m_pMainWnd->GetSafeHwnd();
+    return g_application->m_mainWindow->GetSafeHwnd();
 }
 
 HINSTANCE AppInstance() noexcept
@@ -42,12 +40,11 @@ HINSTANCE AppInstance() noexcept
 
 // The framework's entry point: the application object already exists (static
 // initialisation), so all that is left is to run it.
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
     CWinApp* application = CWinApp::Current();
     if (application == nullptr)
         return 1;
-    application->m_hInstance = instance;
     (void)application->InitInstance();
     return 0;
 }

@@ -5,7 +5,7 @@
 
 #include <windows.h>
 
-class CWnd;
+#include "Wnd.h"
 
 class CWinApp
 {
@@ -19,13 +19,17 @@ class CWinApp
     virtual BOOL InitInstance();
 
     // Hosting embedded controls would need a container; no template holds one.
-    void EnableControlContainer() {}
+    void EnableControlContainer() noexcept {}
 
-    HINSTANCE m_hInstance = nullptr;
-    // The window that owns modal dialogs created without a parent.
-    CWnd* m_pMainWnd = nullptr;
+    // The window that owns modal dialogs created without a parent; null for none.
+    void SetMainWindow(const CWnd* window) noexcept { m_mainWindow = window; }
 
     static CWinApp* Current() noexcept;
+
+  private:
+    const CWnd* m_mainWindow = nullptr;
+
+    friend HWND AppMainWindow() noexcept;
 };
 
 // The running application's main window handle, or null.

@@ -1,7 +1,9 @@
 #include "CloseAppsDlg.h"
 
 #include "AboutDlg.h"
+#include "ControlTexts.h"
 #include "LanguageModule.h"
+#include "ProcessCounter.h"
 #include "WinApp.h"
 #include "resource.h"
 
@@ -9,6 +11,14 @@ namespace
 {
 // System-menu command ids carry flags in their lowest four bits.
 constexpr UINT kSystemCommandMask = 0xFFF0;
+
+// Set in this order at initialisation; the dialog's caption stays the template's.
+constexpr ControlText kControlTexts[] = {
+    {IDC_PROMPT, IDS_CLOSEAPPS_PROMPT},
+    {IDC_RETRY, IDS_RETRY_LABEL},
+    {IDC_IGNORE, IDS_IGNORE_LABEL},
+    {IDC_CLOSEAPPS_OK, IDS_OK_LABEL},
+};
 } // namespace
 
 CCloseAppsDlg::CCloseAppsDlg(HWND parent) noexcept
@@ -17,6 +27,11 @@ CCloseAppsDlg::CCloseAppsDlg(HWND parent) noexcept
 }
 
 CCloseAppsDlg::~CCloseAppsDlg() = default;
+
+int CCloseAppsDlg::CountRunningProcesses(const std::string& text) const
+{
+    return ::CountRunningProcesses(text);
+}
 
 WatchedCounts CCloseAppsDlg::CountWatchedPrograms() const
 {
@@ -49,14 +64,7 @@ BOOL CCloseAppsDlg::OnInitDialog()
     // One string object carries every text in turn: a string missing from the module
     // leaves the previous control's text (or, at first, an empty one) in its place.
     std::string text;
-    (void)LoadModuleString(m_languageModule, IDS_CLOSEAPPS_PROMPT, text);
-    SetDlgItemText(IDC_PROMPT, text);
-    (void)LoadModuleString(m_languageModule, IDS_RETRY_LABEL, text);
-    SetDlgItemText(IDC_RETRY, text);
-    (void)LoadModuleString(m_languageModule, IDS_IGNORE_LABEL, text);
-    SetDlgItemText(IDC_IGNORE, text);
-    (void)LoadModuleString(m_languageModule, IDS_OK_LABEL, text);
-    SetDlgItemText(IDC_CLOSEAPPS_OK, text);
+    SetControlTexts(*this, m_languageModule, kControlTexts, text);
 
     HMENU systemMenu = GetSystemMenu(m_hWnd, FALSE);
     if (systemMenu != nullptr)

@@ -18,10 +18,8 @@ class CCloseAppsDlg : public CDialog
     explicit CCloseAppsDlg(HWND parent = nullptr) noexcept;
     ~CCloseAppsDlg() override;
 
-    // How many running processes have an image name containing `text` (case-sensitive;
-    // an empty text matches every name). 0 also when processes cannot be enumerated;
-    // a process that cannot be examined is not counted. Needs no window.
-    int CountRunningProcesses(std::string text) const;
+    // How many running processes have an image name containing `text`; needs no window.
+    int CountRunningProcesses(const std::string& text) const;
     // Counts the watched programs in their fixed order: Manager, Outlook, Outlook Express.
     WatchedCounts CountWatchedPrograms() const;
 
@@ -36,12 +34,10 @@ class CCloseAppsDlg : public CDialog
     // The image shown while the minimised window is dragged.
     HICON OnQueryDragIcon() const noexcept { return m_icon; }
 
-    // Written by the guard before the dialog opens and by Retry.
-    WatchedCounts m_counts;
-    // This dialog's own load of the language module; never released.
-    HMODULE m_languageModule = nullptr;
-    HICON m_icon = nullptr;
-    CListBox m_list;
+    // The counts the list is filled from: set by the guard before the dialog opens, and
+    // by Retry.
+    void SetCounts(const WatchedCounts& counts) noexcept { m_counts = counts; }
+    const WatchedCounts& Counts() const noexcept { return m_counts; }
 
   protected:
     void DoDataExchange(CDataExchange& dx) override;
@@ -50,4 +46,10 @@ class CCloseAppsDlg : public CDialog
 
   private:
     void InsertEntries(const std::string& managerEntry) const;
+
+    WatchedCounts m_counts;
+    // This dialog's own load of the language module; never released.
+    HMODULE m_languageModule = nullptr;
+    HICON m_icon = nullptr;
+    CListBox m_list;
 };

@@ -4,26 +4,24 @@
 
 #include <cstring>
 
-#include "CloseAppsDlg.h"
 #include "Handles.h"
 #include "Mbcs.h"
+#include "Platform.h"
 
 namespace
 {
 // OSVERSIONINFOA as the oldest systems know it; a larger record would be refused there.
 constexpr DWORD kVersionInfoSize = 148;
 constexpr DWORD kNoPlatform = 0xFFFFFFFF;
-static_assert(sizeof(OSVERSIONINFOA) == kVersionInfoSize, "OSVERSIONINFOA layout");
 
 constexpr DWORD kSnapProcesses = TH32CS_SNAPPROCESS;
-static_assert(kSnapProcesses == 2, "snapshot of the process list");
+// PROCESSENTRY32 in its ANSI form, the size every system's Toolhelp accepts.
 constexpr DWORD kProcessEntrySize = 296;
-static_assert(sizeof(PROCESSENTRY32) == kProcessEntrySize, "PROCESSENTRY32 (ANSI) layout");
+static_assert(sizeof(PROCESSENTRY32) == kProcessEntrySize, "PROCESSENTRY32 is the ANSI record");
 
 constexpr DWORD kMaxProcessIds = 1024;
 constexpr DWORD kPathBufferChars = 500;
 constexpr DWORD kQueryAndReadAccess = PROCESS_QUERY_INFORMATION | PROCESS_VM_READ; // 0x410
-static_assert(kQueryAndReadAccess == 0x410, "process access");
 
 // Entry points bound by name at run time, so the executable imports neither Toolhelp
 // (absent from NT 4's Kernel32.dll) nor Psapi.dll (absent from Windows 9x).
@@ -33,18 +31,6 @@ using EnumProcessesFn = BOOL(WINAPI*)(DWORD* ids, DWORD idBytes, DWORD* bytesRet
 using EnumProcessModulesFn = BOOL(WINAPI*)(HANDLE process, HMODULE* modules, DWORD moduleBytes,
                                            DWORD* bytesNeeded);
 using GetModuleFileNameExFn = DWORD(WINAPI*)(HANDLE process, HMODULE module, char* path, DWORD pathChars);
-
-template <typename Function> Function Bind(HMODULE library, const char* name) noexcept
-{
-    // FARPROC has the wrong signature for every entry point; going through void*
-    // keeps the compiler from warning about the cast it cannot check anyway.
-    return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(library, name)));
-}
-
-bool IsLeadByte(unsigned char byte)
-{
-    return IsDBCSLeadByte(byte) != FALSE;
-}
 
 bool NameContains(const char* name, size_t capacity, const std::string& text)
 {
@@ -58,9 +44,9 @@ int CountWithToolhelp(const std::string& text)
     HMODULE kernel = LoadLibraryA("Kernel32.dll");
     if (kernel == nullptr)
         return 0;
-    const auto processFirst = Bind<ProcessWalkFn>(kernel, "Process32First");
-    const auto processNext = Bind<ProcessWalkFn>(kernel, "Process32Next");
-    const auto createSnapshot = Bind<CreateSnapshotFn>(kernel, "CreateToolhelp32Snapshot");
+    const auto processFirst = BindProcedure<ProcessWalkFn>(kernel, "Process32First");
+    const auto processNext = BindProcedure<ProcessWalkFn>(kernel, "Process32Next");
+    const auto createSnapshot = BindProcedure<CreateSnapshotFn>(kernel, "CreateToolhelp32Snapshot");
     if (processFirst == nullptr || processNext == nullptr || createSnapshot == nullptr)
         return 0;
 
@@ -87,8 +73,11 @@ int CountWithPsapi(const std::string& text)
     HMODULE psapi = LoadLibraryA("Psapi.dll");
     if (psapi == nullptr)
         return 0;
-    const auto enumProcesses = Bind<EnumProcessesFn>(psapi, "EnumProcesses");
-    if (enumProcesses == nullptr)
+    // Bound once for the walk; a library without all three is of no use.
+    const auto enumProcesses = BindProcedure<EnumProcessesFn>(psapi, "EnumProcesses");
+    const auto enumProcessModules = BindProcedure<EnumProcessModulesFn>(psapi, "EnumProcessModules");
+    const auto getModuleFileNameEx = BindProcedure<GetModuleFileNameExFn>(psapi, "GetModuleFileNameExA");
+    if (enumProcesses == nullptr || enumProcessModules == nullptr || getModuleFileNameEx == nullptr)
         return 0;
 
     DWORD ids[kMaxProcessIds];
@@ -106,10 +95,6 @@ int CountWithPsapi(const std::string& text)
         const UniqueKernelHandle process(OpenProcess(kQueryAndReadAccess, FALSE, ids[index]));
         if (!process)
             continue;
-        const auto enumProcessModules = Bind<EnumProcessModulesFn>(psapi, "EnumProcessModules");
-        const auto getModuleFileNameEx = Bind<GetModuleFileNameExFn>(psapi, "GetModuleFileNameExA");
-        if (enumProcessModules == nullptr || getModuleFileNameEx == nullptr)
-            return 0;
         // The first module is the executable itself; the others are not needed.
         HMODULE executable = nullptr;
         DWORD moduleBytes = 0;
@@ -135,7 +120,7 @@ DWORD GetPlatformId() noexcept
     return version.dwPlatformId;
 }
 
-int CCloseAppsDlg::CountRunningProcesses(std::string text) const
+int CountRunningProcesses(const std::string& text)
 {
     switch (GetPlatformId())
     {

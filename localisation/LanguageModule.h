@@ -15,7 +15,7 @@ HMODULE LoadLanguageModule();
 // Replaces `target` with string `number` of `module` (null: the updater's own
 // executable) and returns true; false when the string is missing or empty, leaving
 // `target` as it was.
-bool LoadModuleString(HMODULE module, uint16_t number, std::string& target);
+[[nodiscard]] bool LoadModuleString(HMODULE module, uint16_t number, std::string& target);
 
 // Shows the resources-not-found message. Replaceable so that tests of the loader can
 // record the message instead of blocking on a message box.
@@ -24,7 +24,3 @@ void SetResourceErrorReporter(ResourceErrorReporter reporter);
 
 // The full text of the resources-not-found message.
 std::string ResourcesNotFoundMessage(DWORD errorCode, const std::string& appPath);
-
-// Directory of the running executable, with its trailing backslash (empty when the
-// path has none).
-std::string ExecutableDirectory();

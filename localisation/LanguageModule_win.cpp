@@ -5,8 +5,8 @@
 
 #include "CodePageRule.h"
 #include "Handles.h"
-#include "Mbcs.h"
 #include "ModulePath.h"
+#include "Platform.h"
 #include "Settings.h"
 #include "SettingsTable.h"
 #include "StringTable.h"
@@ -20,11 +20,6 @@ void ShowResourceError(const std::string& message)
 }
 
 ResourceErrorReporter g_reportResourceError = ShowResourceError;
-
-bool IsLeadByte(unsigned char byte)
-{
-    return IsDBCSLeadByte(byte) != FALSE;
-}
 
 struct UserLanguageSettings
 {
@@ -127,15 +122,6 @@ UINT ConversionCodePage()
 void SetResourceErrorReporter(ResourceErrorReporter reporter)
 {
     g_reportResourceError = reporter != nullptr ? reporter : ShowResourceError;
-}
-
-std::string ExecutableDirectory()
-{
-    char path[kUserTextBuffer] = {};
-    const DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
-    if (length == 0 || length >= sizeof path)
-        return std::string();
-    return DirectoryWithSlash(std::string_view(path, length), IsLeadByte);
 }
 
 std::string ResourcesNotFoundMessage(DWORD errorCode, const std::string& appPath)

@@ -3,9 +3,10 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 
-#include "DownloadStatus.h"
+#include "DownloadProgress.h"
 
 // How a package transfer ended. Only Complete leaves a new package at the target path;
 // every other outcome leaves there whatever was there before.
@@ -30,13 +31,18 @@ struct DownloadOutcome
     // What the platform's download call returned (E_ABORT for the time limit); S_OK
     // when the transfer was never started.
     HRESULT transferResult = S_OK;
+    // The response's HTTP status (0 when none was seen), the largest byte count the
+    // transfer notified and the total it announced (0 when none).
+    DWORD httpStatus = 0;
+    uint32_t bytesNotified = 0;
+    uint32_t announcedTotal = 0;
 };
 
 // Downloads `url` into a temporary file beside `target` and moves it onto `target`
-// only when the whole package arrived with a success status. `status` watches the
-// transfer; its deadline is used as the caller armed it.
-DownloadOutcome DownloadPackage(const std::string& url, const std::string& target,
-                                CDownloadStatus& status) noexcept;
+// only when the whole package arrived with a success status. Reports to `progress`
+// while the transfer runs, and gives up once the download's time limit has passed.
+[[nodiscard]] DownloadOutcome DownloadPackage(const std::string& url, const std::string& target,
+                                              IDownloadProgress& progress) noexcept;
 
 // The URL of the package: download base URL, product code, a slash, package file name.
 std::string PackageUrl(const std::string& baseUrl, const std::string& productCode,

@@ -1,6 +1,6 @@
 // The progress callback of the package download: a plain object on the stack of the
-// download, moving the updater's progress bar, keeping the dialog responsive and
-// enforcing the download's time limit.
+// download that passes the transfer's progress on to the window showing it, keeps that
+// window responsive and enforces the download's time limit.
 #pragma once
 
 #include <windows.h>
@@ -8,18 +8,13 @@
 
 #include <cstdint>
 
-class CUpdaterDlg;
-
-// Current time in whole seconds since 1970-01-01 00:00 UTC.
-using SecondsClock = int64_t (*)();
-
-// The runtime's 64-bit clock.
-int64_t RuntimeClockSeconds() noexcept;
+#include "DownloadProgress.h"
 
 class CDownloadStatus : public IBindStatusCallback
 {
   public:
-    CDownloadStatus() noexcept;
+    // Reports to `progress`, which outlives the object. The deadline starts disarmed.
+    explicit CDownloadStatus(IDownloadProgress& progress) noexcept;
     CDownloadStatus(const CDownloadStatus&) = delete;
     CDownloadStatus& operator=(const CDownloadStatus&) = delete;
 
@@ -43,12 +38,14 @@ class CDownloadStatus : public IBindStatusCallback
                                               STGMEDIUM* medium) noexcept override;
     HRESULT STDMETHODCALLTYPE OnObjectAvailable(REFIID iid, IUnknown* object) noexcept override;
 
-    // Dispatches every message waiting in the thread's queue, without dialog-key
-    // handling: Tab, Enter and Escape do not act as dialog keys during a transfer.
+    // Lets the window handle what waits in the thread's queue.
     void PumpMessages() noexcept;
 
-    // Sets the deadline to the time limit from now, by this object's clock.
+    // Sets the deadline to the time limit from now, by the progress's clock.
     void ArmDeadline() noexcept;
+    bool DeadlineArmed() const noexcept { return m_deadlineArmed != 0; }
+    // Seconds since 1970; the last second in which a notification is still accepted.
+    int64_t Deadline() const noexcept { return m_deadline; }
 
     // HTTP status of the response, 0 while none has been seen.
     DWORD HttpStatus() const noexcept { return m_httpStatus; }
@@ -56,12 +53,6 @@ class CDownloadStatus : public IBindStatusCallback
     // when it announced none).
     uint32_t BytesNotified() const noexcept { return m_bytesNotified; }
     uint32_t AnnouncedTotal() const noexcept { return m_announcedTotal; }
-
-    CUpdaterDlg* m_owner;
-    int32_t m_deadlineArmed;
-    int64_t m_deadline;
-    // Replaceable so that tests can stand on the deadline's exact second.
-    SecondsClock m_clock = RuntimeClockSeconds;
 
   private:
     // Sees the response status line. A member rather than a second base, so the
@@ -82,6 +73,9 @@ class CDownloadStatus : public IBindStatusCallback
         CDownloadStatus& m_outer;
     };
 
+    IDownloadProgress& m_progress;
+    int32_t m_deadlineArmed = 0;
+    int64_t m_deadline = 0;
     DWORD m_httpStatus = 0;
     uint32_t m_bytesNotified = 0;
     uint32_t m_announcedTotal = 0;

@@ -3,21 +3,13 @@
 #include <time.h>
 
 #include "DownloadMath.h"
-#include "Handles.h"
-#include "UpdaterDlg.h"
-
-namespace
-{
-// How long GetMessage may wait for a message that PeekMessage reported but that is gone.
-constexpr UINT kPumpWakeUpMilliseconds = 50;
-} // namespace
 
 int64_t RuntimeClockSeconds() noexcept
 {
     return static_cast<int64_t>(_time64(nullptr));
 }
 
-CDownloadStatus::CDownloadStatus() noexcept : m_owner(nullptr), m_deadlineArmed(0), m_deadline(0) {}
+CDownloadStatus::CDownloadStatus(IDownloadProgress& progress) noexcept : m_progress(progress) {}
 
 // The object lives on the download's stack and is never handed out for keeping, so it
 // neither counts references nor offers IUnknown or itself: only the status probe.
@@ -61,7 +53,7 @@ HRESULT CDownloadStatus::OnLowResource(DWORD) noexcept
 // notifications is not cut off by it.
 HRESULT CDownloadStatus::OnProgress(ULONG progress, ULONG progressMax, ULONG, LPCWSTR) noexcept
 {
-    if (m_deadlineArmed != 0 && DeadlinePassed(m_clock(), m_deadline))
+    if (m_deadlineArmed != 0 && DeadlinePassed(m_progress.NowSeconds(), m_deadline))
         return E_ABORT;
 
     if (progress > m_bytesNotified)
@@ -69,7 +61,7 @@ HRESULT CDownloadStatus::OnProgress(ULONG progress, ULONG progressMax, ULONG, LP
     if (progressMax > m_announcedTotal)
         m_announcedTotal = progressMax;
 
-    m_owner->SetDownloadProgress(ProgressPercent(progress, progressMax));
+    m_progress.SetDownloadProgress(ProgressPercent(progress, progressMax));
     PumpMessages();
     return S_OK;
 }
@@ -96,27 +88,13 @@ HRESULT CDownloadStatus::OnObjectAvailable(REFIID, IUnknown*) noexcept
 
 void CDownloadStatus::PumpMessages() noexcept
 {
-    // A message PeekMessage reports can be gone when GetMessage looks (a repaint the
-    // platform settles in between), and GetMessage then waits for the next one. While a
-    // notification is handled the transfer posts nothing, so that wait would never end:
-    // a thread timer, set once there is something to take, bounds it.
-    UniqueThreadTimer wakeUp;
-    MSG message;
-    while (PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE))
-    {
-        if (!wakeUp)
-            wakeUp.reset(SetTimer(nullptr, 0, kPumpWakeUpMilliseconds, nullptr));
-        // A WM_QUIT is taken like any other message; nothing here ends a loop on it.
-        (void)GetMessageA(&message, nullptr, 0, 0);
-        (void)TranslateMessage(&message);
-        (void)DispatchMessageA(&message);
-    }
+    m_progress.PumpMessages();
 }
 
 void CDownloadStatus::ArmDeadline() noexcept
 {
     m_deadlineArmed = 1;
-    m_deadline = DownloadDeadline(m_clock());
+    m_deadline = DownloadDeadline(m_progress.NowSeconds());
 }
 
 HRESULT CDownloadStatus::CHttpNegotiate::QueryInterface(REFIID iid, void** object) noexcept

@@ -1,30 +1,16 @@
 #include "Download.h"
 
-#include <commdlg.h>
-
-#include <cstring>
-
 #include <utility>
 
-#include "FileDialog.h"
-#include "Handles.h"
+#include "DownloadStatus.h"
 #include "Mbcs.h"
-#include "UpdaterDlg.h"
-#include "resource.h"
+#include "Platform.h"
 
 namespace
 {
-// Explorer style, a question before overwriting, no read-only check box.
-constexpr DWORD kSaveAsFlags = OFN_EXPLORER | OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY;
-static_assert(kSaveAsFlags == 0x80006, "Save-As flags");
 constexpr const char* kTemporaryPrefix = "swd";
 // "swd", up to four hexadecimal digits and ".tmp".
 constexpr size_t kTemporaryNameLength = 11;
-
-bool IsLeadByte(unsigned char byte)
-{
-    return IsDBCSLeadByte(byte) != FALSE;
-}
 
 // Removes the file it names when it goes out of scope, unless told to keep it.
 class CTemporaryFile
@@ -56,10 +42,7 @@ void ForgetCachedCopy(const std::string& url) noexcept
     const HMODULE wininet = LoadLibraryA("wininet.dll");
     if (wininet == nullptr)
         return;
-    // Through void(*)(void), the one function type that converts to any other without
-    // a warning; the real signature is the one named above.
-    const auto deleteEntry = reinterpret_cast<DeleteUrlCacheEntryFunction>(
-        reinterpret_cast<void (*)()>(GetProcAddress(wininet, "DeleteUrlCacheEntryA")));
+    const auto deleteEntry = BindProcedure<DeleteUrlCacheEntryFunction>(wininet, "DeleteUrlCacheEntryA");
     if (deleteEntry != nullptr)
         (void)deleteEntry(url.c_str());
 }
@@ -87,7 +70,7 @@ bool IsSuccessStatus(DWORD status)
 // leave the target empty when it could not copy what it received, so what arrived and
 // what was written are both held against what the server announced. Without an
 // announced length only the written size can be held against the notifications.
-bool WholeBodyArrived(const CDownloadStatus& status, int64_t writtenBytes)
+bool WholeBodyArrived(const CDownloadStatus& status, int64_t writtenBytes) noexcept
 {
     const uint32_t announced = status.AnnouncedTotal();
     if (announced != 0)
@@ -108,7 +91,7 @@ std::string PackagePathFor(const std::string& confirmedPath, const std::string& 
 }
 
 DownloadOutcome DownloadPackage(const std::string& url, const std::string& target,
-                                CDownloadStatus& status) noexcept
+                                IDownloadProgress& progress) noexcept
 {
     DownloadOutcome outcome;
     ForgetCachedCopy(url);
@@ -133,7 +116,13 @@ DownloadOutcome DownloadPackage(const std::string& url, const std::string& targe
     }
     CTemporaryFile temporary(temporaryPath);
 
+    // The time limit counts from just before the transfer starts.
+    CDownloadStatus status(progress);
+    status.ArmDeadline();
     outcome.transferResult = URLDownloadToFileA(nullptr, url.c_str(), temporary.Path().c_str(), 0, &status);
+    outcome.httpStatus = status.HttpStatus();
+    outcome.bytesNotified = status.BytesNotified();
+    outcome.announcedTotal = status.AnnouncedTotal();
     // The platform keeps a second copy of the package in its internet cache; nothing
     // but the chosen folder is to hold it.
     ForgetCachedCopy(url);
@@ -164,37 +153,4 @@ DownloadOutcome DownloadPackage(const std::string& url, const std::string& targe
     temporary.Keep();
     outcome.verdict = DownloadVerdict::Complete;
     return outcome;
-}
-
-int CUpdaterDlg::DownloadUpdate()
-{
-    std::string packageName;
-    std::string baseUrl;
-    (void)LoadText(IDS_PACKAGE_NAME, packageName);
-    (void)LoadText(IDS_DOWNLOAD_BASE_URL, baseUrl);
-
-    CFileDialog saveAs(false, nullptr, packageName.c_str(), kSaveAsFlags, nullptr, m_hWnd);
-    std::string text;
-    if (saveAs.DoModal() != IDOK)
-    {
-        (void)LoadText(IDS_CHECK_ENDED, text);
-        SetDlgItemText(IDC_STATUS, text);
-        return 0;
-    }
-
-    // Only the folder of the confirmed path is used: the package keeps its own name.
-    const std::string url = PackageUrl(baseUrl, m_productCode, packageName);
-    m_packagePath = PackagePathFor(saveAs.GetPathName(), packageName);
-
-    CDownloadStatus status;
-    status.m_owner = this;
-    status.ArmDeadline();
-    const DownloadOutcome outcome = DownloadPackage(url, m_packagePath, status);
-
-    // Install is offered after any attempt; it runs whatever the package path holds.
-    EnableDlgItem(IDC_INSTALL, true);
-    (void)LoadText(outcome.verdict == DownloadVerdict::Complete ? IDS_DOWNLOAD_OK : IDS_DOWNLOAD_FAILED,
-                   text);
-    SetDlgItemText(IDC_STATUS, text);
-    return 0;
 }

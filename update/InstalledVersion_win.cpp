@@ -4,9 +4,9 @@
 #include <memory>
 #include <new>
 
-#include "VersionReaders.h"
+#include "InstalledVersion.h"
 
-int ReadInstalledVersion(const std::string& path, VersionQuad& out)
+bool ReadInstalledVersion(const std::string& path, VersionQuad& out)
 {
     out.major = 0;
     out.minor = 0;
@@ -16,24 +16,24 @@ int ReadInstalledVersion(const std::string& path, VersionQuad& out)
     // The path is copied whole or not at all: a truncated path could name another file.
     char localPath[kInstalledPathBuffer];
     if (path.size() >= sizeof localPath)
-        return 0;
+        return false;
     std::memcpy(localPath, path.c_str(), path.size() + 1);
 
     DWORD unusedHandle = 0;
     const DWORD size = GetFileVersionInfoSizeA(localPath, &unusedHandle);
     if (size == 0)
-        return 0;
+        return false;
     std::unique_ptr<char[]> block(new (std::nothrow) char[size]);
     if (!block)
-        return 0;
+        return false;
     if (!GetFileVersionInfoA(localPath, 0, size, block.get()))
-        return 0;
+        return false;
 
     VS_FIXEDFILEINFO* fixedInfo = nullptr;
     UINT fixedInfoLength = 0;
     if (!VerQueryValueA(block.get(), "\\", reinterpret_cast<void**>(&fixedInfo), &fixedInfoLength) ||
         fixedInfo == nullptr || fixedInfoLength < sizeof(VS_FIXEDFILEINFO))
-        return 0;
+        return false;
 
     // HIWORD/LOWORD are unsigned: each component is 0..65535, never negative.
     out.major = HIWORD(fixedInfo->dwFileVersionMS);
@@ -41,5 +41,5 @@ int ReadInstalledVersion(const std::string& path, VersionQuad& out)
     out.build = HIWORD(fixedInfo->dwFileVersionLS);
     out.revision = LOWORD(fixedInfo->dwFileVersionLS);
     UpdateComposite(out);
-    return 1;
+    return true;
 }

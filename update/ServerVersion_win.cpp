@@ -1,5 +1,6 @@
-#include "UpdaterDlg.h"
+#include "ServerVersion.h"
 
+#include <windows.h>
 #include <wininet.h>
 
 #include <algorithm>
@@ -14,7 +15,6 @@ namespace
 {
 constexpr const char* kAgent = "GetURL";
 constexpr const char* kVersionFileName = "/version.txt";
-static_assert(INTERNET_FLAG_NO_CACHE_WRITE == 0x04000000, "the session keeps responses out of the cache");
 constexpr DWORD kTimeoutMs = 500;
 // Connect time-out, data receive time-out, connect retries, receive time-out, set in
 // this order, each to 500 (ms, or tries for the retries).
@@ -50,14 +50,19 @@ bool EndedBeforeAnnouncedLength(HINTERNET request, DWORD received)
 }
 } // namespace
 
-int CUpdaterDlg::FetchServerVersion()
+std::string VersionFileUrl(const std::string& productCode)
 {
-    const std::string url = SEEKWELL_UPDATE_BASE_URL + m_productCode + kVersionFileName;
+    return SEEKWELL_UPDATE_BASE_URL + productCode + kVersionFileName;
+}
+
+bool FetchServerVersion(const std::string& productCode, VersionQuad& server)
+{
+    const std::string url = VersionFileUrl(productCode);
 
     UniqueInternetHandle session(
         InternetOpenA(kAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, INTERNET_FLAG_NO_CACHE_WRITE));
     if (!session)
-        return 0;
+        return false;
     // Best effort: some platforms accept an option and do not honour it, so whether it
     // was accepted says nothing about the fetch.
     for (DWORD option : kSessionOptions)
@@ -70,15 +75,15 @@ int CUpdaterDlg::FetchServerVersion()
     // always ask the server, and keep the answer out of the cache.
     UniqueInternetHandle request(InternetOpenUrlA(session.get(), url.c_str(), nullptr, 0,
                                                   INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0));
-    m_server.major = 0;
-    m_server.minor = 0;
-    m_server.build = 0;
-    m_server.revision = 0;
+    server.major = 0;
+    server.minor = 0;
+    server.build = 0;
+    server.revision = 0;
     if (!request)
-        return 0;
+        return false;
     // An error page, a captive portal's page or a proxy's refusal is not a version file.
     if (!IsSuccessStatus(request.get()))
-        return 0;
+        return false;
 
     // Only the start of the body is a version; whatever follows (release notes, say)
     // is never read, and every chunk contributes only the bytes it delivered.
@@ -90,11 +95,11 @@ int CUpdaterDlg::FetchServerVersion()
     {
         DWORD delivered = 0;
         if (!InternetReadFile(request.get(), chunk, sizeof chunk, &delivered))
-            return 0;
+            return false;
         if (delivered == 0)
         {
             if (EndedBeforeAnnouncedLength(request.get(), received))
-                return 0;
+                return false;
             break;
         }
         received += delivered;
@@ -103,7 +108,7 @@ int CUpdaterDlg::FetchServerVersion()
         startLength += taken;
     }
     if (!LooksLikeVersionFile(start, startLength))
-        return 0;
-    m_server = ParseVersionText(start, startLength);
-    return 1;
+        return false;
+    server = ParseVersionText(start, startLength);
+    return true;
 }

@@ -8,11 +8,30 @@
 
 #include "UniqueHandle.h"
 
+// Closing a handle may change the thread's last error, which the code that owned the
+// handle may still have to report (a failed call's reason, read after the cleanup). The
+// owners' close functions keep it as it was.
+class CLastErrorKeeper
+{
+  public:
+    CLastErrorKeeper() noexcept : m_saved(GetLastError()) {}
+    ~CLastErrorKeeper() { SetLastError(m_saved); }
+    CLastErrorKeeper(const CLastErrorKeeper&) = delete;
+    CLastErrorKeeper& operator=(const CLastErrorKeeper&) = delete;
+
+  private:
+    DWORD m_saved;
+};
+
 struct RegistryKeyTraits
 {
     using pointer = HKEY;
     static pointer Empty() noexcept { return nullptr; }
-    static void Close(pointer key) noexcept { (void)RegCloseKey(key); }
+    static void Close(pointer key) noexcept
+    {
+        const CLastErrorKeeper keeper;
+        (void)RegCloseKey(key);
+    }
 };
 using UniqueRegistryKey = UniqueHandle<RegistryKeyTraits>;
 
@@ -21,7 +40,11 @@ struct KernelHandleTraits
 {
     using pointer = HANDLE;
     static pointer Empty() noexcept { return nullptr; }
-    static void Close(pointer handle) noexcept { (void)CloseHandle(handle); }
+    static void Close(pointer handle) noexcept
+    {
+        const CLastErrorKeeper keeper;
+        (void)CloseHandle(handle);
+    }
 };
 using UniqueKernelHandle = UniqueHandle<KernelHandleTraits>;
 
@@ -30,7 +53,11 @@ struct FileHandleTraits
 {
     using pointer = HANDLE;
     static pointer Empty() noexcept { return INVALID_HANDLE_VALUE; }
-    static void Close(pointer handle) noexcept { (void)CloseHandle(handle); }
+    static void Close(pointer handle) noexcept
+    {
+        const CLastErrorKeeper keeper;
+        (void)CloseHandle(handle);
+    }
 };
 using UniqueFileHandle = UniqueHandle<FileHandleTraits>;
 
@@ -38,7 +65,11 @@ struct InternetHandleTraits
 {
     using pointer = HINTERNET;
     static pointer Empty() noexcept { return nullptr; }
-    static void Close(pointer handle) noexcept { (void)InternetCloseHandle(handle); }
+    static void Close(pointer handle) noexcept
+    {
+        const CLastErrorKeeper keeper;
+        (void)InternetCloseHandle(handle);
+    }
 };
 using UniqueInternetHandle = UniqueHandle<InternetHandleTraits>;
 
@@ -47,6 +78,10 @@ struct ThreadTimerTraits
 {
     using pointer = UINT_PTR;
     static pointer Empty() noexcept { return 0; }
-    static void Close(pointer timer) noexcept { (void)KillTimer(nullptr, timer); }
+    static void Close(pointer timer) noexcept
+    {
+        const CLastErrorKeeper keeper;
+        (void)KillTimer(nullptr, timer);
+    }
 };
 using UniqueThreadTimer = UniqueHandle<ThreadTimerTraits>;

@@ -1,12 +1,12 @@
-#include "UpdaterDlg.h"
+#include "CloseAppsGuard.h"
 
 #include "CloseAppsDlg.h"
 
-void CUpdaterDlg::RunCloseAppsGuard()
+void GuardInstallation()
 {
     CCloseAppsDlg dialog;
-    dialog.m_counts = dialog.CountWatchedPrograms();
+    dialog.SetCounts(dialog.CountWatchedPrograms());
     // The installation goes on however the dialog ends; nothing is counted afterwards.
-    if (dialog.m_counts.AnyRunning())
+    if (dialog.Counts().AnyRunning())
         (void)dialog.DoModal();
 }

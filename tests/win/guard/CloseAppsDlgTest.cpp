@@ -122,13 +122,16 @@ TEST_F(CloseAppsDialog, SystemMenuIconsAndListAsOpened)
     // As in the updater, a main window owns the dialogs that are opened without a parent.
     CWinApp application;
     CWnd mainWindow;
-    mainWindow.m_hWnd = CreateWindowExA(0, "STATIC", "main", WS_POPUP | WS_VISIBLE, 0, 0, 10, 10, nullptr,
-                                        nullptr, nullptr, nullptr);
-    application.m_pMainWnd = &mainWindow;
+    mainWindow.Attach(CreateWindowExA(0, "STATIC", "main", WS_POPUP | WS_VISIBLE, 0, 0, 10, 10, nullptr,
+                                      nullptr, nullptr, nullptr));
+    application.SetMainWindow(&mainWindow);
     CCloseAppsDlg dialog;
-    ASSERT_NE(nullptr, dialog.m_icon);
-    dialog.m_counts.manager = 3;
-    dialog.m_counts.outlookExpress = 1;
+    const HICON icon = dialog.OnQueryDragIcon();
+    ASSERT_NE(nullptr, icon);
+    WatchedCounts counts;
+    counts.manager = 3;
+    counts.outlookExpress = 1;
+    dialog.SetCounts(counts);
     Observed seen;
     std::thread observer(Observe, std::ref(seen));
     const INT_PTR result = dialog.DoModal();
@@ -143,14 +146,14 @@ TEST_F(CloseAppsDialog, SystemMenuIconsAndListAsOpened)
     EXPECT_EQ(static_cast<UINT>(IDM_ABOUTBOX), seen.menu.back().id);
     EXPECT_FALSE(seen.menu.back().separator);
 
-    EXPECT_EQ(dialog.m_icon, seen.bigIcon);
-    EXPECT_EQ(dialog.m_icon, seen.smallIcon);
-    EXPECT_EQ(dialog.m_icon, seen.dragIcon);
+    EXPECT_EQ(icon, seen.bigIcon);
+    EXPECT_EQ(icon, seen.smallIcon);
+    EXPECT_EQ(icon, seen.dragIcon);
     EXPECT_EQ((std::vector<std::string>{"Quorvel Manager", "Outlook Express"}), seen.listed);
 
     EXPECT_FALSE(seen.aboutForCommand32);
     // The About box is modal over this dialog, not over the main window beneath it.
     EXPECT_EQ(seen.dialog, seen.aboutOwner);
-    EXPECT_EQ(mainWindow.m_hWnd, seen.dialogOwner);
-    DestroyWindow(mainWindow.m_hWnd);
+    EXPECT_EQ(mainWindow.GetSafeHwnd(), seen.dialogOwner);
+    DestroyWindow(mainWindow.GetSafeHwnd());
 }

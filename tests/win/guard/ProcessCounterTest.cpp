@@ -13,7 +13,6 @@
 #include <string>
 #include <vector>
 
-#include "CloseAppsDlg.h"
 #include "ProcessCounter.h"
 #include "CodePage.h"
 #include "StandInPrograms.h"
@@ -31,8 +30,7 @@ DWORD ExpectedFamily()
 
 int Count(const std::string& text)
 {
-    const CCloseAppsDlg dialog;
-    return dialog.CountRunningProcesses(text);
+    return CountRunningProcesses(text);
 }
 
 std::vector<RunningProgram> StartAll(const std::vector<std::string>& paths)

@@ -1,26 +1,21 @@
-// The package download against the real platform: the progress callback with a real
-// progress bar and message queue, and real transfers from the local update server.
+// The package download against the real platform: the progress callback reporting to a
+// fake window, and real transfers from the local update server.
 #include <windows.h>
-#include <commctrl.h>
 #include <urlmon.h>
 #include <wininet.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "Download.h"
 #include "DownloadStatus.h"
-#include "Handles.h"
 #include "TestServer.h"
 #include "UpdateHost.h"
-#include "UpdaterDlg.h"
 
 #include "CodePage.h"
 #include "TestFiles.h"
@@ -32,124 +27,44 @@ using testfiles::ReadFileBytes;
 
 namespace
 {
-int64_t g_fakeNow = 0;
-int64_t FakeClock()
-{
-    return g_fakeNow;
-}
-
-// A progress bar on a hidden window, bound to an updater dialog that is never shown.
-// The range is wide so that positions above 100 can be read back unclamped.
-class ProgressHost
+// Stands in for the window that shows the download: records what the transfer reports
+// and answers the time limit's clock readings.
+class FakeProgress : public IDownloadProgress
 {
   public:
-    explicit ProgressHost(int maximum = 1000)
-    {
-        INITCOMMONCONTROLSEX classes{sizeof classes, ICC_PROGRESS_CLASS};
-        (void)InitCommonControlsEx(&classes);
-        m_parent =
-            CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 200, 40, nullptr, nullptr, nullptr, nullptr);
-        m_bar = CreateWindowExA(0, PROGRESS_CLASSA, "", WS_CHILD, 0, 0, 200, 20, m_parent, nullptr, nullptr,
-                                nullptr);
-        (void)SendMessageA(m_bar, PBM_SETRANGE32, 0, maximum);
-        dialog.m_progress.m_hWnd = m_bar;
-    }
-    ~ProgressHost()
-    {
-        dialog.m_progress.m_hWnd = nullptr;
-        DestroyWindow(m_parent);
-    }
-    int Position() const { return static_cast<int>(SendMessageA(m_bar, PBM_GETPOS, 0, 0)); }
-    void SetPosition(int position) const { (void)SendMessageA(m_bar, PBM_SETPOS, position, 0); }
-    bool Exists() const { return m_bar != nullptr; }
+    void SetDownloadProgress(int reported) override { percent = reported; }
+    void PumpMessages() override { ++pumps; }
+    int64_t NowSeconds() override { return clock ? clock() : now; }
 
-    CUpdaterDlg dialog;
-
-  private:
-    HWND m_parent = nullptr;
-    HWND m_bar = nullptr;
+    int percent = -1;
+    int pumps = 0;
+    int64_t now = 1'700'000'000;
+    std::function<int64_t()> clock;
 };
-
-// A window that counts what reaches its window procedure.
-struct MessageSink
-{
-    static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
-    {
-        auto* sink = reinterpret_cast<MessageSink*>(GetWindowLongPtrA(window, GWLP_USERDATA));
-        if (sink != nullptr && message == WM_APP)
-            ++sink->appMessages;
-        if (sink != nullptr && message == WM_CHAR)
-            sink->characters += static_cast<char>(wParam);
-        return DefWindowProcA(window, message, wParam, lParam);
-    }
-    MessageSink()
-    {
-        WNDCLASSA windowClass{};
-        windowClass.lpfnWndProc = Proc;
-        windowClass.lpszClassName = "DownloadTestSink";
-        (void)RegisterClassA(&windowClass);
-        window = CreateWindowExA(0, "DownloadTestSink", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr,
-                                 nullptr);
-        SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-    }
-    ~MessageSink() { DestroyWindow(window); }
-
-    HWND window = nullptr;
-    int appMessages = 0;
-    std::string characters;
-};
-
-bool QueueHasMessages()
-{
-    MSG message;
-    return PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE) != FALSE;
-}
-
-void DrainQueue()
-{
-    MSG message;
-    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
-        DispatchMessageA(&message);
-}
 
 class DownloadStatusTest : public ::testing::Test
 {
   protected:
-    void SetUp() override
-    {
-        DrainQueue();
-        g_fakeNow = 1'700'000'000;
-        status.m_owner = &host.dialog;
-        status.m_clock = FakeClock;
-    }
-    ProgressHost host;
-    CDownloadStatus status;
+    FakeProgress progress;
+    CDownloadStatus status{progress};
 };
 } // namespace
 
-TEST_F(DownloadStatusTest, FreshObjectHasNoOwnerAndNoDeadline)
+TEST_F(DownloadStatusTest, FreshObjectHasNoDeadline)
 {
-    const CDownloadStatus fresh;
-    EXPECT_EQ(nullptr, fresh.m_owner);
-    EXPECT_EQ(0, fresh.m_deadlineArmed);
-    EXPECT_EQ(0, fresh.m_deadline);
-    EXPECT_EQ(&RuntimeClockSeconds, fresh.m_clock);
-    // One interface pointer, then owner, deadline armed and deadline in this order.
-    const auto* base = reinterpret_cast<const char*>(&fresh);
-    EXPECT_EQ(static_cast<ptrdiff_t>(sizeof(void*)), reinterpret_cast<const char*>(&fresh.m_owner) - base);
-    EXPECT_LT(reinterpret_cast<const char*>(&fresh.m_owner),
-              reinterpret_cast<const char*>(&fresh.m_deadlineArmed));
-    EXPECT_LT(reinterpret_cast<const char*>(&fresh.m_deadlineArmed),
-              reinterpret_cast<const char*>(&fresh.m_deadline));
-    EXPECT_EQ(4u, sizeof fresh.m_deadlineArmed);
-    EXPECT_EQ(8u, sizeof fresh.m_deadline);
+    EXPECT_FALSE(status.DeadlineArmed());
+    EXPECT_EQ(0, status.Deadline());
+    // Never armed, it never aborts, however late it is.
+    progress.now += 1'000'000;
+    EXPECT_EQ(S_OK, status.OnProgress(1, 2, BINDSTATUS_DOWNLOADINGDATA, nullptr));
+    EXPECT_EQ(50, progress.percent);
 }
 
 TEST_F(DownloadStatusTest, ArmingSetsTheDeadlineEightySecondsFromNow)
 {
     status.ArmDeadline();
-    EXPECT_EQ(1, status.m_deadlineArmed);
-    EXPECT_EQ(1'700'000'080, status.m_deadline);
+    EXPECT_TRUE(status.DeadlineArmed());
+    EXPECT_EQ(1'700'000'080, status.Deadline());
 }
 
 TEST_F(DownloadStatusTest, RuntimeClockIsTheCurrentUnixTime)
@@ -160,7 +75,7 @@ TEST_F(DownloadStatusTest, RuntimeClockIsTheCurrentUnixTime)
     EXPECT_LT(now, 4'102'444'800);
 }
 
-// The deadline's own second still moves the bar and drains the queue; the next second
+// The deadline's own second still moves the bar and pumps the queue; the next second
 // aborts before touching either.
 TEST_F(DownloadStatusTest, DeadlineSecondIsAcceptedAndTheNextAborts)
 {
@@ -177,33 +92,21 @@ TEST_F(DownloadStatusTest, DeadlineSecondIsAcceptedAndTheNextAborts)
         {"one second after the deadline", 81, E_ABORT},
         {"long after the deadline", 100'000, E_ABORT},
     };
-    const int64_t start = g_fakeNow;
+    const int64_t start = progress.now;
     status.ArmDeadline();
     for (const Row& row : rows)
     {
         SCOPED_TRACE(row.edge);
-        MessageSink sink;
-        host.SetPosition(7);
-        g_fakeNow = start + row.secondsAfterStart;
-        ASSERT_TRUE(PostMessageA(sink.window, WM_APP, 0, 0));
+        progress.percent = 7;
+        progress.pumps = 0;
+        progress.now = start + row.secondsAfterStart;
 
         EXPECT_EQ(row.expected, status.OnProgress(512, 1024, BINDSTATUS_DOWNLOADINGDATA, nullptr));
 
         const bool accepted = row.expected == S_OK;
-        EXPECT_EQ(accepted ? 50 : 7, host.Position());
-        EXPECT_EQ(accepted ? 1 : 0, sink.appMessages);
-        EXPECT_EQ(!accepted, QueueHasMessages());
-        DrainQueue();
+        EXPECT_EQ(accepted ? 50 : 7, progress.percent);
+        EXPECT_EQ(accepted ? 1 : 0, progress.pumps);
     }
-}
-
-TEST_F(DownloadStatusTest, DisarmedDeadlineNeverAborts)
-{
-    status.ArmDeadline();
-    status.m_deadlineArmed = 0;
-    g_fakeNow += 1'000'000;
-    EXPECT_EQ(S_OK, status.OnProgress(1, 2, BINDSTATUS_DOWNLOADINGDATA, nullptr));
-    EXPECT_EQ(50, host.Position());
 }
 
 TEST_F(DownloadStatusTest, BarShowsTruncatedUnclampedPercentage)
@@ -226,10 +129,10 @@ TEST_F(DownloadStatusTest, BarShowsTruncatedUnclampedPercentage)
     };
     for (const Row& row : rows)
     {
-        host.SetPosition(333);
+        progress.percent = 333;
         EXPECT_EQ(S_OK, status.OnProgress(row.progress, row.progressMax, BINDSTATUS_DOWNLOADINGDATA, nullptr))
             << row.edge;
-        EXPECT_EQ(row.bar, host.Position()) << row.edge;
+        EXPECT_EQ(row.bar, progress.percent) << row.edge;
     }
 }
 
@@ -240,9 +143,9 @@ TEST_F(DownloadStatusTest, EveryNotificationKindMovesTheBar)
          {BINDSTATUS_CONNECTING, BINDSTATUS_SENDINGREQUEST, BINDSTATUS_MIMETYPEAVAILABLE,
           BINDSTATUS_BEGINDOWNLOADDATA, BINDSTATUS_ENDDOWNLOADDATA, BINDSTATUS_CACHEFILENAMEAVAILABLE})
     {
-        host.SetPosition(333);
+        progress.percent = 333;
         EXPECT_EQ(S_OK, status.OnProgress(1, 4, code, L"text")) << code;
-        EXPECT_EQ(25, host.Position()) << code;
+        EXPECT_EQ(25, progress.percent) << code;
     }
 }
 
@@ -296,186 +199,6 @@ TEST_F(DownloadStatusTest, CountsNoReferencesAndImplementsOnlyProgress)
     EXPECT_EQ(E_NOTIMPL, callback.OnObjectAvailable(IID_IUnknown, nullptr));
 }
 
-TEST_F(DownloadStatusTest, PumpDispatchesAndTranslatesUntilTheQueueIsEmpty)
-{
-    MessageSink sink;
-    for (int i = 0; i < 3; ++i)
-        ASSERT_TRUE(PostMessageA(sink.window, WM_APP, 0, 0));
-    // A key press becomes a character only through TranslateMessage.
-    ASSERT_TRUE(PostMessageA(sink.window, WM_KEYDOWN, 'Q', 0x00100001));
-
-    status.PumpMessages();
-
-    EXPECT_EQ(3, sink.appMessages);
-    EXPECT_EQ("q", sink.characters);
-    EXPECT_FALSE(QueueHasMessages());
-}
-
-TEST_F(DownloadStatusTest, PumpReturnsAtOnceOnAnEmptyQueue)
-{
-    status.PumpMessages();
-    EXPECT_FALSE(QueueHasMessages());
-}
-
-namespace
-{
-// Makes a repaint that PeekMessage has just reported vanish before GetMessage can take
-// it, as a repaint settled by the platform in between does: a message hook sees the
-// peek and validates the window.
-HHOOK g_vanishHook = nullptr;
-LRESULT CALLBACK ValidateOnPeek(int code, WPARAM removal, LPARAM lParam)
-{
-    const auto* message = reinterpret_cast<const MSG*>(lParam);
-    if (code == HC_ACTION && removal == PM_NOREMOVE && message->message == WM_PAINT)
-        (void)ValidateRect(message->hwnd, nullptr);
-    return CallNextHookEx(g_vanishHook, code, removal, lParam);
-}
-
-// Posts WM_NULL to a thread after a while, unless told it is no longer needed, so that
-// a pump stuck in GetMessage ends the test instead of hanging it.
-struct Rescuer
-{
-    static DWORD WINAPI Run(void* self)
-    {
-        auto* rescuer = static_cast<Rescuer*>(self);
-        if (WaitForSingleObject(rescuer->done.get(), 5000) == WAIT_TIMEOUT)
-        {
-            rescuer->rescued = true;
-            (void)PostThreadMessageA(rescuer->threadId, WM_NULL, 0, 0);
-        }
-        return 0;
-    }
-    Rescuer()
-        : done(CreateEventA(nullptr, TRUE, FALSE, nullptr)), threadId(GetCurrentThreadId()),
-          thread(CreateThread(nullptr, 0, Run, this, 0, nullptr))
-    {
-    }
-    ~Rescuer()
-    {
-        (void)SetEvent(done.get());
-        (void)WaitForSingleObject(thread.get(), INFINITE);
-    }
-    UniqueKernelHandle done;
-    DWORD threadId;
-    std::atomic<bool> rescued{false};
-    UniqueKernelHandle thread;
-};
-} // namespace
-
-// While a notification is handled the transfer posts nothing more, so a GetMessage that
-// waited for a vanished message would wait for good and the download would never end.
-TEST_F(DownloadStatusTest, PumpReturnsWhenAPeekedMessageVanishes)
-{
-    MessageSink sink;
-    ShowWindow(sink.window, SW_SHOWNA);
-    DrainQueue();
-    ASSERT_TRUE(InvalidateRect(sink.window, nullptr, FALSE));
-    g_vanishHook = SetWindowsHookExA(WH_GETMESSAGE, ValidateOnPeek, nullptr, GetCurrentThreadId());
-    ASSERT_NE(nullptr, g_vanishHook);
-    bool rescued = false;
-    DWORD took = 0;
-    {
-        Rescuer rescuer;
-        const DWORD start = GetTickCount();
-        status.PumpMessages();
-        took = GetTickCount() - start;
-        rescued = rescuer.rescued;
-    }
-    UnhookWindowsHookEx(g_vanishHook);
-    g_vanishHook = nullptr;
-    EXPECT_FALSE(rescued) << "GetMessage waited for a message that was gone";
-    EXPECT_LT(took, 1000u);
-    EXPECT_FALSE(QueueHasMessages());
-}
-
-namespace
-{
-// A modeless dialog with OK (default) and Cancel, recording the commands it receives.
-struct KeyDialog
-{
-    static INT_PTR CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
-    {
-        if (message == WM_INITDIALOG)
-        {
-            SetWindowLongPtrA(window, DWLP_USER, lParam);
-            return TRUE;
-        }
-        auto* self = reinterpret_cast<KeyDialog*>(GetWindowLongPtrA(window, DWLP_USER));
-        if (self != nullptr && message == WM_COMMAND)
-            self->commands.push_back(LOWORD(wParam));
-        return FALSE;
-    }
-
-    KeyDialog()
-    {
-        // DLGTEMPLATE, then menu, class and title (empty), then two button items.
-        alignas(4) static WORD tmpl[64];
-        WORD* at = tmpl;
-        auto* dialog = reinterpret_cast<DLGTEMPLATE*>(at);
-        dialog->style = WS_POPUP | DS_MODALFRAME;
-        dialog->cdit = 2;
-        dialog->cx = 100;
-        dialog->cy = 50;
-        at = reinterpret_cast<WORD*>(dialog + 1);
-        *at++ = 0;
-        *at++ = 0;
-        *at++ = 0;
-        const struct
-        {
-            WORD id;
-            DWORD style;
-        } buttons[] = {{IDOK, BS_DEFPUSHBUTTON}, {IDCANCEL, BS_PUSHBUTTON}};
-        short x = 5;
-        for (const auto& button : buttons)
-        {
-            at = reinterpret_cast<WORD*>((reinterpret_cast<ULONG_PTR>(at) + 3) & ~ULONG_PTR{3});
-            auto* item = reinterpret_cast<DLGITEMTEMPLATE*>(at);
-            item->style = WS_CHILD | WS_VISIBLE | WS_TABSTOP | button.style;
-            item->x = x;
-            item->y = 20;
-            item->cx = 40;
-            item->cy = 14;
-            item->id = button.id;
-            x = static_cast<short>(x + 45);
-            at = reinterpret_cast<WORD*>(item + 1);
-            *at++ = 0xFFFF;
-            *at++ = 0x0080; // button class
-            *at++ = 0;      // no title
-            *at++ = 0;      // no creation data
-        }
-        window = CreateDialogIndirectParamA(nullptr, reinterpret_cast<DLGTEMPLATE*>(tmpl), nullptr, Proc,
-                                            reinterpret_cast<LPARAM>(this));
-    }
-    ~KeyDialog() { DestroyWindow(window); }
-
-    HWND window = nullptr;
-    std::vector<WORD> commands;
-};
-} // namespace
-
-// The dialog manager would turn these keys into Cancel, OK and a focus move; the pump
-// hands them to the focused control as plain keys, which a push button ignores.
-TEST_F(DownloadStatusTest, PumpDoesNoDialogKeyHandling)
-{
-    KeyDialog dialog;
-    ASSERT_NE(nullptr, dialog.window);
-    HWND cancel = GetDlgItem(dialog.window, IDCANCEL);
-    SetFocus(cancel);
-    DrainQueue();
-    dialog.commands.clear();
-
-    for (WPARAM key : {VK_ESCAPE, VK_RETURN, VK_TAB})
-    {
-        ASSERT_TRUE(PostMessageA(cancel, WM_KEYDOWN, key, 1));
-        ASSERT_TRUE(PostMessageA(cancel, WM_KEYUP, key, 0xC0000001));
-    }
-    status.PumpMessages();
-
-    EXPECT_TRUE(dialog.commands.empty())
-        << "first command " << (dialog.commands.empty() ? 0 : dialog.commands[0]);
-    EXPECT_EQ(cancel, GetFocus());
-}
-
 namespace
 {
 
@@ -523,8 +246,6 @@ class DownloadTransferTest : public ::testing::Test
         RemoveFolder();
         CreateDirectoryA(m_folder.c_str(), nullptr);
         m_target = m_folder + "\\" SEEKWELL_PACKAGE_NAME;
-        g_fakeNow = 1'700'000'000;
-        status.m_owner = &host.dialog;
     }
     void TearDown() override
     {
@@ -538,7 +259,7 @@ class DownloadTransferTest : public ::testing::Test
             DeleteFileA((m_folder + "\\" + name).c_str());
         RemoveDirectoryA(m_folder.c_str());
     }
-    DownloadOutcome Download() { return DownloadPackage(kPackageUrl, m_target, status); }
+    DownloadOutcome Download() { return DownloadPackage(kPackageUrl, m_target, progress); }
     // Requests for the package that reached the server.
     int PackageRequests() const
     {
@@ -548,8 +269,7 @@ class DownloadTransferTest : public ::testing::Test
         return count;
     }
 
-    ProgressHost host{100};
-    CDownloadStatus status;
+    FakeProgress progress;
     std::string m_folder;
     std::string m_target;
 };
@@ -559,19 +279,19 @@ TEST_F(DownloadTransferTest, GoodPackageArrivesByteIdentical)
 {
     const std::string package = MakePackage(3 * 1024 * 1024 + 17, 1);
     testserver::ServePackage(package);
-    status.ArmDeadline();
 
     const DownloadOutcome outcome = Download();
 
     EXPECT_EQ(DownloadVerdict::Complete, outcome.verdict) << VerdictName(outcome.verdict);
     EXPECT_EQ(S_OK, outcome.transferResult);
-    EXPECT_EQ(200u, status.HttpStatus());
-    EXPECT_EQ(package.size(), status.AnnouncedTotal());
+    EXPECT_EQ(200u, outcome.httpStatus);
+    EXPECT_EQ(package.size(), outcome.announcedTotal);
     EXPECT_TRUE(ReadFileBytes(m_target) == package);
     EXPECT_EQ(std::vector<std::string>{SEEKWELL_PACKAGE_NAME}, FilesIn(m_folder));
     // No second copy is left behind in the internet cache.
     EXPECT_FALSE(CachedCopyExists());
-    EXPECT_EQ(100, host.Position());
+    EXPECT_EQ(100, progress.percent);
+    EXPECT_GT(progress.pumps, 0);
     // The status probe costs no request of its own.
     EXPECT_EQ(1, PackageRequests());
     const auto log = testserver::RequestLog();
@@ -612,7 +332,7 @@ TEST_F(DownloadTransferTest, PackageWithoutLengthArrivesWithTheBarAtZero)
 
     EXPECT_EQ(DownloadVerdict::Complete, outcome.verdict) << VerdictName(outcome.verdict);
     EXPECT_TRUE(ReadFileBytes(m_target) == package);
-    EXPECT_EQ(0, host.Position());
+    EXPECT_EQ(0, progress.percent);
 }
 
 // Under Wine the platform's call reports S_OK for all of these and leaves the error
@@ -651,10 +371,7 @@ TEST_F(DownloadTransferTest, ErrorPagesAndShortBodiesAreNoPackage)
             CreateDirectoryA(m_folder.c_str(), nullptr);
             if (olderPresent)
                 testserver::WriteFile(m_target, older);
-            CDownloadStatus fresh;
-            fresh.m_owner = &host.dialog;
-
-            const DownloadOutcome outcome = DownloadPackage(kPackageUrl, m_target, fresh);
+            const DownloadOutcome outcome = Download();
 
             EXPECT_EQ(row.verdict, outcome.verdict) << VerdictName(outcome.verdict);
             if (olderPresent)
@@ -677,7 +394,7 @@ TEST_F(DownloadTransferTest, UnwritableFolderFailsBeforeAnyRequest)
          {std::string("Z:\\proc\\" SEEKWELL_PACKAGE_NAME), m_folder + "\\missing\\" SEEKWELL_PACKAGE_NAME,
           std::string("nofolder.exe")})
     {
-        EXPECT_EQ(DownloadVerdict::NoTemporaryFile, DownloadPackage(kPackageUrl, target, status).verdict)
+        EXPECT_EQ(DownloadVerdict::NoTemporaryFile, DownloadPackage(kPackageUrl, target, progress).verdict)
             << target;
         EXPECT_FALSE(FileExists(target)) << target;
     }
@@ -716,17 +433,16 @@ TEST_F(DownloadTransferTest, TimeLimitAbortsMidBodyAndRemovesThePartialFile)
     g_readings = 0;
     // One reading arms the deadline; a few notifications pass before the jump.
     g_readingsBeforeJump = 8;
-    status.m_clock = JumpingClock;
-    status.ArmDeadline();
+    progress.clock = JumpingClock;
 
     const DownloadOutcome outcome = Download();
 
     EXPECT_EQ(DownloadVerdict::TransferFailed, outcome.verdict) << VerdictName(outcome.verdict);
     EXPECT_EQ(E_ABORT, outcome.transferResult);
     EXPECT_EQ(g_readingsBeforeJump + 1, g_readings) << "the first reading past the limit ends the transfer";
-    EXPECT_GT(status.BytesNotified(), 0u);
-    EXPECT_LT(status.BytesNotified(), package.size());
-    EXPECT_LT(host.Position(), 100);
+    EXPECT_GT(outcome.bytesNotified, 0u);
+    EXPECT_LT(outcome.bytesNotified, package.size());
+    EXPECT_LT(progress.percent, 100);
     EXPECT_EQ(std::vector<std::string>{}, FilesIn(m_folder));
 }
 
@@ -762,7 +478,7 @@ TEST_F(DownloadTransferTest, StaleCacheEntryIsForgottenBeforeTheTransfer)
     // A folder that cannot take the package stops the download before any transfer:
     // the entry is gone all the same.
     EXPECT_EQ(DownloadVerdict::NoTemporaryFile,
-              DownloadPackage(kPackageUrl, "Z:\\proc\\" SEEKWELL_PACKAGE_NAME, status).verdict);
+              DownloadPackage(kPackageUrl, "Z:\\proc\\" SEEKWELL_PACKAGE_NAME, progress).verdict);
     EXPECT_FALSE(CachedCopyExists());
 }
 
@@ -797,8 +513,7 @@ TEST_F(DownloadTransferTest, StallSendsNoNotifications)
     const std::string package = MakePackage(256 * 1024, 12);
     testserver::ServePackage(package, R"({"stall_after_bytes": 65536, "stall_ms": 3000})");
     g_readingTicks.clear();
-    status.m_clock = TickRecordingClock;
-    status.ArmDeadline();
+    progress.clock = TickRecordingClock;
 
     EXPECT_EQ(DownloadVerdict::Complete, Download().verdict);
 
@@ -820,13 +535,8 @@ struct WorkerDownload
 DWORD WINAPI RunWorkerDownload(void* parameter)
 {
     auto* work = static_cast<WorkerDownload*>(parameter);
-    // No progress bar here: the test's windows belong to the main thread, which is
-    // waiting and would not answer.
-    static CUpdaterDlg windowless;
-    CDownloadStatus status;
-    status.m_owner = &windowless;
-    status.ArmDeadline();
-    work->outcome = DownloadPackage(kPackageUrl, work->target, status);
+    FakeProgress windowless;
+    work->outcome = DownloadPackage(kPackageUrl, work->target, windowless);
     return 0;
 }
 } // namespace
@@ -901,54 +611,10 @@ TEST_F(DownloadDoubleByte, PackageArrivesInADoubleByteFolder)
     const std::string target = PackagePathFor(folder + "\\typed.exe", SEEKWELL_PACKAGE_NAME);
     ASSERT_EQ(folder + "\\" SEEKWELL_PACKAGE_NAME, target);
 
-    EXPECT_EQ(DownloadVerdict::Complete, DownloadPackage(kPackageUrl, target, status).verdict);
+    EXPECT_EQ(DownloadVerdict::Complete, DownloadPackage(kPackageUrl, target, progress).verdict);
 
     EXPECT_TRUE(ReadFileBytes(target) == package);
     EXPECT_EQ(std::vector<std::string>{SEEKWELL_PACKAGE_NAME}, FilesIn(folder));
     DeleteFileA(target.c_str());
     RemoveDirectoryA(folder.c_str());
-}
-
-namespace
-{
-int g_notifications = 0;
-int64_t CountingClock()
-{
-    ++g_notifications;
-    return RuntimeClockSeconds();
-}
-} // namespace
-
-// A measurement, not part of the suite: bench/download-throughput.sh serves a large
-// package and runs this beside curl. The transfer goes the product's way, with the
-// deadline armed, a real progress bar and the queue pumped on every notification.
-TEST(DownloadBench, DISABLED_Throughput)
-{
-    const std::string work = testserver::Env("SEEKWELL_TEST_WORK");
-    if (!testserver::Available() || work.empty())
-        GTEST_SKIP() << "run through bench/download-throughput.sh";
-    testserver::RouteUpdateHostToServer();
-    const std::string folder = work + "\\bench";
-    CreateDirectoryA(folder.c_str(), nullptr);
-    ProgressHost host{100};
-    CDownloadStatus status;
-    status.m_owner = &host.dialog;
-    status.m_clock = CountingClock;
-    status.ArmDeadline();
-    g_notifications = 0;
-
-    LARGE_INTEGER frequency;
-    LARGE_INTEGER start;
-    LARGE_INTEGER end;
-    QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&start);
-    const DownloadOutcome outcome = DownloadPackage(kPackageUrl, folder + "\\" SEEKWELL_PACKAGE_NAME, status);
-    QueryPerformanceCounter(&end);
-
-    const double seconds = static_cast<double>(end.QuadPart - start.QuadPart) / frequency.QuadPart;
-    const double bytes = status.BytesNotified();
-    std::printf("DownloadPackage: %s, %.0f bytes in %.2f s = %.1f MB/s, %d notifications, bar %d\n",
-                VerdictName(outcome.verdict), bytes, seconds, bytes / seconds / 1e6, g_notifications - 1,
-                host.Position());
-    EXPECT_EQ(DownloadVerdict::Complete, outcome.verdict);
 }

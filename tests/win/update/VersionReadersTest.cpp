@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "InstalledVersion.h"
+#include "ServerVersion.h"
 #include "TestServer.h"
-#include "UpdaterDlg.h"
-#include "VersionReaders.h"
 #include "WinTestSupport.h"
 
 using namespace wintest;
@@ -283,27 +283,29 @@ class ServerVersion : public ::testing::Test
     {
         if (!testserver::PrepareFreshServer())
             GTEST_SKIP() << "no local update server (run through tools/run-win-tests.sh)";
-        m_dialog.m_productCode = "Quorvel30";
-        m_dialog.m_server = kBefore;
+        m_server = kBefore;
     }
     void TearDown() override
     {
         testserver::Clear();
         testserver::RouteUpdateHostToServer();
     }
-    CUpdaterDlg m_dialog;
+    // The fetch as the updater makes it, into the record of this test: 1 or 0.
+    int Fetch() { return FetchServerVersion("Quorvel30", m_server) ? 1 : 0; }
+
+    VersionQuad m_server;
 };
 
 // A fetch on a thread of its own, so that a test can give up waiting for it.
 struct BackgroundFetch
 {
-    CUpdaterDlg dialog;
+    VersionQuad server;
     int result = -1;
 
     static DWORD WINAPI Run(void* parameter)
     {
         auto* fetch = static_cast<BackgroundFetch*>(parameter);
-        fetch->result = fetch->dialog.FetchServerVersion();
+        fetch->result = FetchServerVersion("Quorvel30", fetch->server) ? 1 : 0;
         return 0;
     }
 };
@@ -314,31 +316,31 @@ TEST_F(ServerVersion, ParsesTheStartOfA2xxBodyAndRejectsEverythingElse)
     for (const FetchRow& row : kFetchRows)
     {
         testserver::ServeVersionFile(row.body, row.sidecar);
-        m_dialog.m_server = kBefore;
-        EXPECT_EQ(row.result, m_dialog.FetchServerVersion()) << row.edge;
-        EXPECT_EQ(Describe(row.expected), Describe(m_dialog.m_server)) << row.edge;
+        m_server = kBefore;
+        EXPECT_EQ(row.result, Fetch()) << row.edge;
+        EXPECT_EQ(Describe(row.expected), Describe(m_server)) << row.edge;
     }
 }
 
 TEST_F(ServerVersion, NoVersionFileOnTheServer)
 {
-    EXPECT_EQ(0, m_dialog.FetchServerVersion());
-    EXPECT_EQ(Describe(kResetOnly), Describe(m_dialog.m_server));
+    EXPECT_EQ(0, Fetch());
+    EXPECT_EQ(Describe(kResetOnly), Describe(m_server));
 }
 
 TEST_F(ServerVersion, UnreachableServer)
 {
     testserver::ServeVersionFile("3.0.1.2\r\n");
     testserver::RouteUpdateHostNowhere();
-    EXPECT_EQ(0, m_dialog.FetchServerVersion());
-    EXPECT_EQ(Describe(kResetOnly), Describe(m_dialog.m_server));
+    EXPECT_EQ(0, Fetch());
+    EXPECT_EQ(Describe(kResetOnly), Describe(m_server));
     EXPECT_TRUE(testserver::RequestLog().empty());
 }
 
 TEST_F(ServerVersion, RequestsTheProductsVersionFileAsGetURL)
 {
     testserver::ServeVersionFile("3.0.1.2\r\n");
-    ASSERT_EQ(1, m_dialog.FetchServerVersion());
+    ASSERT_EQ(1, Fetch());
     EXPECT_EQ(std::vector<std::string>{kVersionUrlLine}, testserver::RequestLog());
 }
 
@@ -350,14 +352,13 @@ TEST_F(ServerVersion, EveryFetchAsksTheServerAfresh)
     const std::string cacheable = R"({"headers": {"Cache-Control": "public, max-age=3600",)"
                                   R"( "Last-Modified": "Mon, 07 Dec 2026 10:00:00 GMT"}})";
     testserver::ServeVersionFile("3.0.1.2\r\n", cacheable);
-    ASSERT_EQ(1, m_dialog.FetchServerVersion());
-    EXPECT_EQ(3012, m_dialog.m_server.composite);
+    ASSERT_EQ(1, Fetch());
+    EXPECT_EQ(3012, m_server.composite);
 
     testserver::ServeVersionFile("3.0.1.3\r\n", cacheable);
-    CUpdaterDlg later;
-    later.m_productCode = "Quorvel30";
-    ASSERT_EQ(1, later.FetchServerVersion());
-    EXPECT_EQ(3013, later.m_server.composite);
+    VersionQuad later;
+    ASSERT_TRUE(FetchServerVersion("Quorvel30", later));
+    EXPECT_EQ(3013, later.composite);
     EXPECT_EQ((std::vector<std::string>{kVersionUrlLine, kVersionUrlLine}), testserver::RequestLog());
 }
 
@@ -382,7 +383,6 @@ TEST_F(ServerVersion, StalledServerIsWaitedOutOnlyWhereTimeOutsWork)
     {
         testserver::ServeVersionFile("3.0.1.2\r\n", row.sidecar);
         auto* fetch = new BackgroundFetch;
-        fetch->dialog.m_productCode = "Quorvel30";
         const DWORD started = GetTickCount();
         HANDLE thread = CreateThread(nullptr, 0, BackgroundFetch::Run, fetch, 0, nullptr);
         ASSERT_NE(nullptr, thread) << row.edge;
@@ -397,7 +397,7 @@ TEST_F(ServerVersion, StalledServerIsWaitedOutOnlyWhereTimeOutsWork)
             // Blocked past the time-outs until the server went on, then read normally.
             EXPECT_GE(GetTickCount() - started, kStallMs - 100) << row.edge;
             EXPECT_EQ(1, fetch->result) << row.edge;
-            EXPECT_EQ(3012, fetch->dialog.m_server.composite) << row.edge;
+            EXPECT_EQ(3012, fetch->server.composite) << row.edge;
             ignoredBy += std::string(ignoredBy.empty() ? "" : "; ") + row.edge + ": blocked for " +
                          std::to_string(GetTickCount() - started) + " ms";
         }
