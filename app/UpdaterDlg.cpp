@@ -13,6 +13,7 @@
 #include "Platform.h"
 #include "SafeFormat.h"
 #include "ServerVersion.h"
+#include "UpdateInfo.h"
 #include "resource.h"
 
 namespace
@@ -25,8 +26,8 @@ constexpr DWORD kSaveAsFlags = OFN_EXPLORER | OFN_OVERWRITEPROMPT | OFN_HIDEREAD
 
 // Set in this order at initialisation; the status line's text is the ready text.
 constexpr ControlText kControlTexts[] = {
-    {kCaptionControl, IDS_CAPTION},    {IDC_STATUS, IDS_READY},          {IDC_START, IDS_START_LABEL},
-    {IDC_CANCEL, IDS_CANCEL_LABEL},    {IDC_INSTALL, IDS_INSTALL_LABEL},
+    {kCaptionControl, IDS_CAPTION}, {IDC_STATUS, IDS_READY},          {IDC_START, IDS_START_LABEL},
+    {IDC_CANCEL, IDS_CANCEL_LABEL}, {IDC_INSTALL, IDS_INSTALL_LABEL},
 };
 } // namespace
 
@@ -46,6 +47,12 @@ void CUpdaterDlg::ShowStatus(uint16_t number, std::string& text) const
 {
     (void)LoadText(number, text);
     SetDlgItemText(IDC_STATUS, text);
+}
+
+void CUpdaterDlg::LoadTextOr(uint16_t number, uint16_t fallback, std::string& text) const
+{
+    if (!LoadText(number, text))
+        (void)LoadText(fallback, text);
 }
 
 BOOL CUpdaterDlg::OnInitDialog()
@@ -94,9 +101,14 @@ void CUpdaterDlg::OnStart()
     m_moduleDirectory = ExecutableDirectory();
     (void)ReadInstalledVersion(m_moduleDirectory + kProductModuleName, m_installed);
 
-    if (FetchServerVersion() == 0)
+    const ServerAnswer answer = FetchServerVersion();
+    if (answer != ServerAnswer::Verified)
     {
-        (void)LoadText(IDS_SERVER_UNREACHABLE, text);
+        // Update information that is not the vendor's is treated like none at all.
+        if (answer == ServerAnswer::Unverified)
+            LoadTextOr(IDS_UPDATE_INFO_UNVERIFIED, IDS_SERVER_UNREACHABLE, text);
+        else
+            (void)LoadText(IDS_SERVER_UNREACHABLE, text);
         (void)ShowMessageBox(m_hWnd, text, "", MB_ICONEXCLAMATION | MB_OK);
         ShowStatus(IDS_CHECK_ENDED, text);
         return;
@@ -125,9 +137,17 @@ void CUpdaterDlg::OnStart()
     (void)DownloadUpdate();
 }
 
-int CUpdaterDlg::FetchServerVersion()
+ServerAnswer CUpdaterDlg::FetchServerVersion()
 {
-    return ::FetchServerVersion(m_productCode, m_server) ? 1 : 0;
+    // The manifest must name the package this language module downloads.
+    std::string packageName;
+    (void)LoadText(IDS_PACKAGE_NAME, packageName);
+    ManifestPackage expected;
+    const ServerAnswer answer =
+        ::FetchServerVersion(m_productCode, packageName, LoadSigningKeys(), m_server, expected);
+    if (answer == ServerAnswer::Verified)
+        m_expectedPackage = expected;
+    return answer;
 }
 
 int CUpdaterDlg::DownloadUpdate()
@@ -148,11 +168,20 @@ int CUpdaterDlg::DownloadUpdate()
     // Only the folder of the confirmed path is used: the package keeps its own name.
     const std::string url = PackageUrl(baseUrl, m_productCode, packageName);
     m_packagePath = PackagePathFor(saveAs.GetPathName(), packageName);
-    const DownloadOutcome outcome = DownloadPackage(url, m_packagePath, *this);
+    const DownloadOutcome outcome = m_expectedPackage
+                                        ? DownloadPackage(url, m_packagePath, *m_expectedPackage, *this)
+                                        : DownloadOutcome{};
 
-    // Install is offered after any attempt; it runs whatever the package path holds.
+    // Install is offered after any attempt; it runs the package path only once the file
+    // there proves to be the vendor's package.
     EnableDlgItem(IDC_INSTALL, true);
-    ShowStatus(outcome.verdict == DownloadVerdict::Complete ? IDS_DOWNLOAD_OK : IDS_DOWNLOAD_FAILED, text);
+    if (outcome.verdict == DownloadVerdict::Complete)
+        (void)LoadText(IDS_DOWNLOAD_OK, text);
+    else if (outcome.verdict == DownloadVerdict::NotVerified)
+        LoadTextOr(IDS_DOWNLOAD_UNVERIFIED, IDS_DOWNLOAD_FAILED, text);
+    else
+        (void)LoadText(IDS_DOWNLOAD_FAILED, text);
+    SetDlgItemText(IDC_STATUS, text);
     return 0;
 }
 
@@ -167,12 +196,22 @@ void CUpdaterDlg::PumpMessages()
 }
 
 // Hands the downloaded package to the shell once the mail programs are out of the way,
-// then ends the updater; the installer carries on alone.
+// then ends the updater; the installer carries on alone. The file is checked once more
+// right before the hand-off: whatever is not the vendor's package never runs.
 void CUpdaterDlg::OnInstall()
 {
     EnableDlgItem(IDC_INSTALL, false);
     RunCloseAppsGuard();
-    OpenPackage(m_packagePath);
+    const HandOffVerdict verdict =
+        m_expectedPackage ? HandOffPackage(m_packagePath, *m_expectedPackage) : HandOffVerdict::Refused;
+    if (verdict == HandOffVerdict::Refused)
+    {
+        std::string text;
+        std::string caption;
+        LoadTextOr(IDS_INSTALL_REFUSED, IDS_DOWNLOAD_FAILED, text);
+        (void)LoadText(IDS_CAPTION, caption);
+        (void)ShowMessageBox(m_hWnd, text, caption, MB_ICONEXCLAMATION | MB_OK);
+    }
     OnCancel();
 }
 

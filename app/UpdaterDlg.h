@@ -6,11 +6,14 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "Controls.h"
 #include "Dialog.h"
 #include "DownloadProgress.h"
+#include "ServerVersion.h"
+#include "UpdateManifest.h"
 #include "VersionQuad.h"
 
 class CUpdaterDlg : public CDialog, private IDownloadProgress
@@ -29,8 +32,9 @@ class CUpdaterDlg : public CDialog, private IDownloadProgress
     void OnInstall();
     // Asks for a folder and downloads the package into it; always 0.
     int DownloadUpdate();
-    // Fills the server record from the update server's version file; 0 on failure.
-    int FetchServerVersion();
+    // Fills the server record and the expected package from the update server's
+    // version file, once its signature is the vendor's.
+    ServerAnswer FetchServerVersion();
     // Shows the close-applications dialog while watched programs run.
     void RunCloseAppsGuard();
 
@@ -47,12 +51,16 @@ class CUpdaterDlg : public CDialog, private IDownloadProgress
     bool LoadText(uint16_t number, std::string& text) const;
     // Loads string `number` into `text` and shows it in the status line.
     void ShowStatus(uint16_t number, std::string& text) const;
+    // Loads string `number` into `text`, or `fallback` where the module lacks it.
+    void LoadTextOr(uint16_t number, uint16_t fallback, std::string& text) const;
 
     std::string m_moduleDirectory;
     std::string m_productCode;
     std::string m_packagePath;
     VersionQuad m_installed;
     VersionQuad m_server;
+    // The package the signed manifest names for this language; set by a verified check.
+    std::optional<ManifestPackage> m_expectedPackage;
     HMODULE m_languageModule = nullptr;
     CProgressCtrl m_progress;
 };

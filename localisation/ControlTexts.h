@@ -26,7 +26,8 @@ void SetControlText(const CWnd& dialog, HMODULE module, const ControlText& row, 
 // first row, the text that `text` held) on its control. The caller may go on loading
 // into `text` after the table.
 template <size_t RowCount>
-void SetControlTexts(const CWnd& dialog, HMODULE module, const ControlText (&table)[RowCount], std::string& text)
+void SetControlTexts(const CWnd& dialog, HMODULE module, const ControlText (&table)[RowCount],
+                     std::string& text)
 {
     for (const ControlText& row : table)
         SetControlText(dialog, module, row, text);

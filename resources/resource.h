@@ -57,6 +57,14 @@
 #define IDS_CLOSEAPPS_PROMPT 531
 #define IDS_RETRY_LABEL 532
 #define IDS_IGNORE_LABEL 533
+// Verification of signed updates; each falls back to an older text where a language
+// module lacks it (526, 520 and 520).
+#define IDS_UPDATE_INFO_UNVERIFIED 534
+#define IDS_DOWNLOAD_UNVERIFIED 535
+#define IDS_INSTALL_REFUSED 536
+
+// The vendor's public keys (DER), one RCDATA resource each, numbered on from here.
+#define IDR_SIGNING_KEY_FIRST 200
 
 // Controls that are never addressed.
 #ifndef IDC_STATIC

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "DownloadProgress.h"
+#include "UpdateManifest.h"
 
 // How a package transfer ended. Only Complete leaves a new package at the target path;
 // every other outcome leaves there whatever was there before.
@@ -19,8 +20,10 @@ enum class DownloadVerdict
     TransferFailed,
     // The server answered with a status outside 2xx (an error page is not a package).
     HttpError,
-    // Fewer bytes arrived than the server announced.
+    // Nothing arrived, or fewer bytes than the server announced.
     ShortBody,
+    // What arrived is not the package the signed manifest names (size or SHA-256).
+    NotVerified,
     // The complete package could not be moved onto the target path.
     NotMoved,
 };
@@ -39,9 +42,11 @@ struct DownloadOutcome
 };
 
 // Downloads `url` into a temporary file beside `target` and moves it onto `target`
-// only when the whole package arrived with a success status. Reports to `progress`
-// while the transfer runs, and gives up once the download's time limit has passed.
+// only when the whole package arrived without an error status and is, byte for byte,
+// the `expected` package of the signed manifest. Reports to `progress` while the
+// transfer runs, and gives up once the download's time limit has passed.
 [[nodiscard]] DownloadOutcome DownloadPackage(const std::string& url, const std::string& target,
+                                              const ManifestPackage& expected,
                                               IDownloadProgress& progress) noexcept;
 
 // The URL of the package: download base URL, product code, a slash, package file name.

@@ -2,6 +2,8 @@
 
 #include <time.h>
 
+#include <cstring>
+
 #include "DownloadMath.h"
 
 int64_t RuntimeClockSeconds() noexcept
@@ -112,12 +114,21 @@ ULONG CDownloadStatus::CHttpNegotiate::Release() noexcept
     return 0;
 }
 
-// Adds nothing to the request: the server sees the same request as without the probe.
+// The package's URL never changes between releases, so a cache on the way (a company's
+// proxy) would hand out the package it saw first: every proxy is asked to revalidate.
+// The platform frees the headers with CoTaskMemFree.
 HRESULT CDownloadStatus::CHttpNegotiate::BeginningTransaction(LPCWSTR, LPCWSTR, DWORD,
                                                               LPWSTR* additionalHeaders) noexcept
 {
-    if (additionalHeaders != nullptr)
-        *additionalHeaders = nullptr;
+    if (additionalHeaders == nullptr)
+        return S_OK;
+    *additionalHeaders = nullptr;
+    static constexpr wchar_t kNoCacheHeaders[] = L"Cache-Control: no-cache\r\nPragma: no-cache\r\n";
+    auto* headers = static_cast<LPWSTR>(CoTaskMemAlloc(sizeof kNoCacheHeaders));
+    if (headers == nullptr)
+        return S_OK;
+    std::memcpy(headers, kNoCacheHeaders, sizeof kNoCacheHeaders);
+    *additionalHeaders = headers;
     return S_OK;
 }
 

@@ -3,6 +3,8 @@
 #include <utility>
 
 #include "DownloadStatus.h"
+#include "Handles.h"
+#include "PackageCheck.h"
 #include "Mbcs.h"
 #include "Platform.h"
 
@@ -56,26 +58,32 @@ int64_t FileSize(const std::string& path) noexcept
     return (static_cast<int64_t>(attributes.nFileSizeHigh) << 32) | attributes.nFileSizeLow;
 }
 
-bool IsHttpUrl(const std::string& url)
-{
-    return _strnicmp(url.c_str(), "http://", 7) == 0 || _strnicmp(url.c_str(), "https://", 8) == 0;
-}
-
 bool IsSuccessStatus(DWORD status)
 {
     return status >= 200 && status < 300;
 }
 
-// The platform's download call reports a success for a body cut short, and may even
-// leave the target empty when it could not copy what it received, so what arrived and
-// what was written are both held against what the server announced. Without an
-// announced length only the written size can be held against the notifications.
+// The platform's download call reports a success for a body cut short, for a connection
+// that failed before anything arrived, and may even leave the target empty when it could
+// not copy what it received, so what arrived and what was written are both held against
+// what the server announced. Without an announced length only the written size can be
+// held against the notifications. A transfer that delivered nothing is never a package.
 bool WholeBodyArrived(const CDownloadStatus& status, int64_t writtenBytes) noexcept
 {
+    if (status.BytesNotified() == 0 || writtenBytes <= 0)
+        return false;
     const uint32_t announced = status.AnnouncedTotal();
     if (announced != 0)
         return status.BytesNotified() == announced && writtenBytes == announced;
     return writtenBytes == status.BytesNotified();
+}
+
+// Whether the file at `path` is the package the signed manifest names.
+bool IsExpectedPackage(const std::string& path, const ManifestPackage& expected) noexcept
+{
+    const UniqueFileHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                            OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    return file && FileMatchesPackage(file.get(), expected);
 }
 } // namespace
 
@@ -91,7 +99,7 @@ std::string PackagePathFor(const std::string& confirmedPath, const std::string& 
 }
 
 DownloadOutcome DownloadPackage(const std::string& url, const std::string& target,
-                                IDownloadProgress& progress) noexcept
+                                const ManifestPackage& expected, IDownloadProgress& progress) noexcept
 {
     DownloadOutcome outcome;
     ForgetCachedCopy(url);
@@ -131,11 +139,10 @@ DownloadOutcome DownloadPackage(const std::string& url, const std::string& targe
         outcome.verdict = DownloadVerdict::TransferFailed;
         return outcome;
     }
-    // An HTTP transfer must have seen a 2xx response: Wine reports a connection reset
-    // before any header as a success with an empty file. Only a URL of another scheme
-    // has no status to judge; the call's own result then stands.
-    const bool needsStatus = IsHttpUrl(url) || status.HttpStatus() != 0;
-    if (needsStatus && !IsSuccessStatus(status.HttpStatus()))
+    // An error page is no package, whatever the call returned. A response the platform
+    // did not report (a copy a proxy's cache handed over, say) has no status to judge:
+    // its bytes are held against the manifest below.
+    if (outcome.httpStatus != 0 && !IsSuccessStatus(outcome.httpStatus))
     {
         outcome.verdict = DownloadVerdict::HttpError;
         return outcome;
@@ -143,6 +150,11 @@ DownloadOutcome DownloadPackage(const std::string& url, const std::string& targe
     if (!WholeBodyArrived(status, FileSize(temporary.Path())))
     {
         outcome.verdict = DownloadVerdict::ShortBody;
+        return outcome;
+    }
+    if (!IsExpectedPackage(temporary.Path(), expected))
+    {
+        outcome.verdict = DownloadVerdict::NotVerified;
         return outcome;
     }
     if (!MoveFileExA(temporary.Path().c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING))

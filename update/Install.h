@@ -1,9 +1,21 @@
-// Handing the downloaded package to the shell.
+// Handing the downloaded package to the shell, once it is proven to be the vendor's.
 #pragma once
 
 #include <string>
 
-// Opens the package at `packagePath` with the shell's default action and returns at
-// once; the installer then runs on its own. The shell's answer is not looked at: a
-// path that names no file simply runs nothing.
-void OpenPackage(const std::string& packagePath) noexcept;
+#include "UpdateManifest.h"
+
+enum class HandOffVerdict
+{
+    // The shell was asked to open the package; the installer runs on its own.
+    Handed,
+    // The file is missing, cannot be read or held, or is not the `expected` package:
+    // nothing was run.
+    Refused,
+};
+
+// Opens the package at `packagePath` so that nobody can write to, rename or delete it,
+// checks it against `expected` and, only when it matches, asks the shell to open it with
+// its default action while still holding it; returns once the shell has it.
+[[nodiscard]] HandOffVerdict HandOffPackage(const std::string& packagePath,
+                                            const ManifestPackage& expected) noexcept;

@@ -1,16 +1,31 @@
-// Fetching the version the update server offers.
+// Fetching and checking the version the update server offers.
 #pragma once
 
 #include <string>
 
+#include "UpdateInfo.h"
+#include "UpdateManifest.h"
 #include "VersionQuad.h"
 
 // The version file's address: the update server's base URL, the product code and
 // "/version.txt".
 std::string VersionFileUrl(const std::string& productCode);
 
-// Fetches the version file of `productCode` and parses its start into `server`. Once a
-// session is open, the four components are set to 0 whatever follows. False when the
-// server cannot be reached, answers with a status outside 2xx, ends the body early, or
-// sends something that is not a version file; `server` then holds no offered version.
-[[nodiscard]] bool FetchServerVersion(const std::string& productCode, VersionQuad& server);
+enum class ServerAnswer
+{
+    // No version file: no connection, a status outside 2xx, a body cut short, or a body
+    // that does not start like a version file (an error page).
+    Unreachable,
+    // A version file that is not a well-formed manifest signed by one of the vendor's
+    // keys and naming this language's package, or one over the size limit.
+    Unverified,
+    // The vendor's version: `server` and the package entry are filled.
+    Verified,
+};
+
+// Fetches the version file of `productCode`, checks its signature with `keys` and looks
+// up `packageName` in it. The four components of `server` are set to 0 first; only a
+// verified answer fills `server` (from the first seven characters) and `expected`.
+[[nodiscard]] ServerAnswer FetchServerVersion(const std::string& productCode, const std::string& packageName,
+                                              const SigningKeys& keys, VersionQuad& server,
+                                              ManifestPackage& expected);

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "Handles.h"
+#include "UpdateInfo.h"
 #include "UpdateHost.h"
 #include "VersionQuad.h"
 
@@ -20,11 +21,12 @@ constexpr DWORD kTimeoutMs = 500;
 // this order, each to 500 (ms, or tries for the retries).
 constexpr DWORD kSessionOptions[] = {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_DATA_RECEIVE_TIMEOUT,
                                      INTERNET_OPTION_CONNECT_RETRIES, INTERNET_OPTION_RECEIVE_TIMEOUT};
-constexpr DWORD kChunkSize = 256;
-// The most one fetch reads from a body, whatever each read delivers.
-constexpr DWORD kReadLimit = 512;
-// "M.m.b.r": the characters of the version file that are read.
+constexpr DWORD kChunkSize = 4096;
+// "M.m.b.r": the characters of the version file that make the version.
 constexpr size_t kVersionTextLength = 7;
+// The URL never changes between releases, so a cache on the way (a company's proxy)
+// would keep offering the release it saw first: every proxy is asked to revalidate.
+constexpr const char* kNoCacheHeaders = "Cache-Control: no-cache\r\nPragma: no-cache\r\n";
 
 bool IsSuccessStatus(HINTERNET request)
 {
@@ -48,17 +50,12 @@ bool EndedBeforeAnnouncedLength(HINTERNET request, DWORD received)
         return false;
     return received < announced;
 }
-} // namespace
 
-std::string VersionFileUrl(const std::string& productCode)
+// Reads the whole body into `body`, up to one byte past the size limit so that a file
+// too large to be a manifest shows as such. False when the server cannot be reached,
+// answers with a status outside 2xx, or ends the body before its announced length.
+bool FetchVersionFile(const std::string& url, std::string& body)
 {
-    return SEEKWELL_UPDATE_BASE_URL + productCode + kVersionFileName;
-}
-
-bool FetchServerVersion(const std::string& productCode, VersionQuad& server)
-{
-    const std::string url = VersionFileUrl(productCode);
-
     UniqueInternetHandle session(
         InternetOpenA(kAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, INTERNET_FLAG_NO_CACHE_WRITE));
     if (!session)
@@ -71,44 +68,50 @@ bool FetchServerVersion(const std::string& productCode, VersionQuad& server)
         (void)InternetSetOptionA(session.get(), option, &value, sizeof value);
     }
 
-    // The URL never changes between releases, so a cached copy would hide a new version:
-    // always ask the server, and keep the answer out of the cache.
-    UniqueInternetHandle request(InternetOpenUrlA(session.get(), url.c_str(), nullptr, 0,
+    // Always ask the server, and keep the answer out of the local cache.
+    UniqueInternetHandle request(InternetOpenUrlA(session.get(), url.c_str(), kNoCacheHeaders,
+                                                  static_cast<DWORD>(-1),
                                                   INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0));
-    server.major = 0;
-    server.minor = 0;
-    server.build = 0;
-    server.revision = 0;
     if (!request)
         return false;
     // An error page, a captive portal's page or a proxy's refusal is not a version file.
     if (!IsSuccessStatus(request.get()))
         return false;
 
-    // Only the start of the body is a version; whatever follows (release notes, say)
-    // is never read, and every chunk contributes only the bytes it delivered.
+    body.clear();
     char chunk[kChunkSize];
-    char start[kVersionTextLength];
-    size_t startLength = 0;
-    DWORD received = 0;
-    while (startLength < kVersionTextLength && received < kReadLimit)
+    while (body.size() <= kMaxVersionFileBytes)
     {
         DWORD delivered = 0;
         if (!InternetReadFile(request.get(), chunk, sizeof chunk, &delivered))
             return false;
         if (delivered == 0)
-        {
-            if (EndedBeforeAnnouncedLength(request.get(), received))
-                return false;
-            break;
-        }
-        received += delivered;
-        const size_t taken = std::min<size_t>(delivered, kVersionTextLength - startLength);
-        std::memcpy(start + startLength, chunk, taken);
-        startLength += taken;
+            return !EndedBeforeAnnouncedLength(request.get(), static_cast<DWORD>(body.size()));
+        body.append(chunk, delivered);
     }
-    if (!LooksLikeVersionFile(start, startLength))
-        return false;
-    server = ParseVersionText(start, startLength);
     return true;
+}
+} // namespace
+
+std::string VersionFileUrl(const std::string& productCode)
+{
+    return SEEKWELL_UPDATE_BASE_URL + productCode + kVersionFileName;
+}
+
+ServerAnswer FetchServerVersion(const std::string& productCode, const std::string& packageName,
+                                const SigningKeys& keys, VersionQuad& server, ManifestPackage& expected)
+{
+    server.major = 0;
+    server.minor = 0;
+    server.build = 0;
+    server.revision = 0;
+    std::string body;
+    if (!FetchVersionFile(VersionFileUrl(productCode), body) ||
+        !LooksLikeVersionFile(body.data(), body.size()))
+        return ServerAnswer::Unreachable;
+    // Even "you are up to date" is believed only from the vendor.
+    if (!VerifyUpdateInfo(body, packageName, keys, expected))
+        return ServerAnswer::Unverified;
+    server = ParseVersionText(body.data(), std::min(body.size(), kVersionTextLength));
+    return ServerAnswer::Verified;
 }

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 #include <wininet.h>
+#include <wincrypt.h>
 
 #include "UniqueHandle.h"
 
@@ -85,3 +86,40 @@ struct ThreadTimerTraits
     }
 };
 using UniqueThreadTimer = UniqueHandle<ThreadTimerTraits>;
+
+// The cryptographic provider's contexts, hashes and keys: empty is 0.
+struct CryptProviderTraits
+{
+    using pointer = HCRYPTPROV;
+    static pointer Empty() noexcept { return 0; }
+    static void Close(pointer provider) noexcept
+    {
+        const CLastErrorKeeper keeper;
+        (void)CryptReleaseContext(provider, 0);
+    }
+};
+using UniqueCryptProvider = UniqueHandle<CryptProviderTraits>;
+
+struct CryptHashTraits
+{
+    using pointer = HCRYPTHASH;
+    static pointer Empty() noexcept { return 0; }
+    static void Close(pointer hash) noexcept
+    {
+        const CLastErrorKeeper keeper;
+        (void)CryptDestroyHash(hash);
+    }
+};
+using UniqueCryptHash = UniqueHandle<CryptHashTraits>;
+
+struct CryptKeyTraits
+{
+    using pointer = HCRYPTKEY;
+    static pointer Empty() noexcept { return 0; }
+    static void Close(pointer key) noexcept
+    {
+        const CLastErrorKeeper keeper;
+        (void)CryptDestroyKey(key);
+    }
+};
+using UniqueCryptKey = UniqueHandle<CryptKeyTraits>;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "Download.h"
+#include "Crypto.h"
 #include "DownloadStatus.h"
 #include "TestServer.h"
 #include "UpdateHost.h"
@@ -166,10 +167,13 @@ TEST_F(DownloadStatusTest, OffersOnlyTheHttpStatusProbe)
     EXPECT_EQ(0u, negotiate->AddRef());
     EXPECT_EQ(0u, negotiate->Release());
 
-    // The probe adds no request headers and takes in the response status.
-    LPWSTR added = reinterpret_cast<LPWSTR>(&object);
+    // The probe asks every cache on the way to revalidate, in memory the platform
+    // frees, and takes in the response status.
+    LPWSTR added = nullptr;
     EXPECT_EQ(S_OK, negotiate->BeginningTransaction(L"http://x/", L"", 0, &added));
-    EXPECT_EQ(nullptr, added);
+    ASSERT_NE(nullptr, added);
+    EXPECT_STREQ(L"Cache-Control: no-cache\r\nPragma: no-cache\r\n", added);
+    CoTaskMemFree(added);
     EXPECT_EQ(0u, status.HttpStatus());
     added = reinterpret_cast<LPWSTR>(&object);
     EXPECT_EQ(S_OK, negotiate->OnResponse(404, L"HTTP/1.1 404 Not Found\r\n", nullptr, &added));
@@ -204,6 +208,17 @@ namespace
 
 const std::string kPackageUrl = PackageUrl(SEEKWELL_UPDATE_BASE_URL, "Quorvel30", SEEKWELL_PACKAGE_NAME);
 
+// The manifest entry of a package of these bytes.
+ManifestPackage ExpectedPackage(const std::string& bytes)
+{
+    ManifestPackage package;
+    package.name = SEEKWELL_PACKAGE_NAME;
+    package.size = bytes.size();
+    CSha256 sha;
+    EXPECT_TRUE(sha.Update(bytes.data(), bytes.size()) && sha.Finish(package.sha256));
+    return package;
+}
+
 bool CachedCopyExists()
 {
     DWORD size = 0;
@@ -225,6 +240,8 @@ const char* VerdictName(DownloadVerdict verdict)
         return "HttpError";
     case DownloadVerdict::ShortBody:
         return "ShortBody";
+    case DownloadVerdict::NotVerified:
+        return "NotVerified";
     case DownloadVerdict::NotMoved:
         return "NotMoved";
     }
@@ -259,7 +276,13 @@ class DownloadTransferTest : public ::testing::Test
             DeleteFileA((m_folder + "\\" + name).c_str());
         RemoveDirectoryA(m_folder.c_str());
     }
-    DownloadOutcome Download() { return DownloadPackage(kPackageUrl, m_target, progress); }
+    DownloadOutcome Download() { return DownloadPackage(kPackageUrl, m_target, m_expected, progress); }
+    // Serves `bytes` as the package and expects exactly them, as a signed manifest would.
+    void Serve(const std::string& bytes, const std::string& sidecar = std::string())
+    {
+        testserver::ServePackage(bytes, sidecar);
+        m_expected = ExpectedPackage(bytes);
+    }
     // Requests for the package that reached the server.
     int PackageRequests() const
     {
@@ -270,6 +293,7 @@ class DownloadTransferTest : public ::testing::Test
     }
 
     FakeProgress progress;
+    ManifestPackage m_expected;
     std::string m_folder;
     std::string m_target;
 };
@@ -278,7 +302,7 @@ class DownloadTransferTest : public ::testing::Test
 TEST_F(DownloadTransferTest, GoodPackageArrivesByteIdentical)
 {
     const std::string package = MakePackage(3 * 1024 * 1024 + 17, 1);
-    testserver::ServePackage(package);
+    Serve(package);
 
     const DownloadOutcome outcome = Download();
 
@@ -304,7 +328,7 @@ TEST_F(DownloadTransferTest, GoodPackageArrivesByteIdentical)
 TEST_F(DownloadTransferTest, NewPackageReplacesAnOlderOne)
 {
     const std::string package = MakePackage(200 * 1024, 2);
-    testserver::ServePackage(package);
+    Serve(package);
     testserver::WriteFile(m_target, MakePackage(300 * 1024, 3));
 
     EXPECT_EQ(DownloadVerdict::Complete, Download().verdict);
@@ -312,21 +336,22 @@ TEST_F(DownloadTransferTest, NewPackageReplacesAnOlderOne)
     EXPECT_EQ(std::vector<std::string>{SEEKWELL_PACKAGE_NAME}, FilesIn(m_folder));
 }
 
-TEST_F(DownloadTransferTest, EmptyPackageIsAPackage)
+// A transfer that delivered nothing is never a package, whatever the call returned and
+// even where an empty file is what was expected.
+TEST_F(DownloadTransferTest, EmptyBodyIsNoPackage)
 {
-    testserver::ServePackage(std::string());
+    Serve(std::string());
 
     const DownloadOutcome outcome = Download();
 
-    EXPECT_EQ(DownloadVerdict::Complete, outcome.verdict) << VerdictName(outcome.verdict);
-    ASSERT_TRUE(FileExists(m_target));
-    EXPECT_EQ("", ReadFileBytes(m_target));
+    EXPECT_EQ(DownloadVerdict::ShortBody, outcome.verdict) << VerdictName(outcome.verdict);
+    EXPECT_EQ(std::vector<std::string>{}, FilesIn(m_folder));
 }
 
 TEST_F(DownloadTransferTest, PackageWithoutLengthArrivesWithTheBarAtZero)
 {
     const std::string package = MakePackage(700 * 1024, 4);
-    testserver::ServePackage(package, R"({"omit_content_length": true, "chunk_size": 16384})");
+    Serve(package, R"({"omit_content_length": true, "chunk_size": 16384})");
 
     const DownloadOutcome outcome = Download();
 
@@ -336,28 +361,33 @@ TEST_F(DownloadTransferTest, PackageWithoutLengthArrivesWithTheBarAtZero)
 }
 
 // Under Wine the platform's call reports S_OK for all of these and leaves the error
-// page or the cut body behind; none may become the package.
-TEST_F(DownloadTransferTest, ErrorPagesAndShortBodiesAreNoPackage)
+// page, the cut body or the foreign bytes behind; none may become the package.
+TEST_F(DownloadTransferTest, ErrorPagesShortBodiesAndForeignBytesAreNoPackage)
 {
     const std::string package = MakePackage(1024 * 1024, 5);
     const std::string older = MakePackage(4096, 6);
+    const std::string sameSizeOtherBytes = MakePackage(package.size(), 15);
+    const std::string oneByteMore = package + "x";
     struct Row
     {
         const char* edge;
-        bool served;
+        const std::string* served;
         const char* sidecar;
         DownloadVerdict verdict;
     };
     const Row rows[] = {
-        {"404, nothing served", false, "", DownloadVerdict::HttpError},
-        {"404 with a page", true, R"({"status": 404, "body": "<html>not here</html>"})",
+        {"404, nothing served", nullptr, "", DownloadVerdict::HttpError},
+        {"404 with a page", &package, R"({"status": 404, "body": "<html>not here</html>"})",
          DownloadVerdict::HttpError},
-        {"500 with a page", true, R"({"status": 500, "body": "<html>broken</html>"})",
+        {"500 with a page", &package, R"({"status": 500, "body": "<html>broken</html>"})",
          DownloadVerdict::HttpError},
-        {"503 with the package as body", true, R"({"status": 503})", DownloadVerdict::HttpError},
-        {"closed after 300000 bytes", true, R"({"close_after_bytes": 300000})", DownloadVerdict::ShortBody},
-        {"closed before any byte", true, R"({"close_after_bytes": 0})", DownloadVerdict::ShortBody},
-        {"announced one byte more", true, R"({"content_length": 1048577})", DownloadVerdict::ShortBody},
+        {"503 with the package as body", &package, R"({"status": 503})", DownloadVerdict::HttpError},
+        {"closed after 300000 bytes", &package, R"({"close_after_bytes": 300000})",
+         DownloadVerdict::ShortBody},
+        {"closed before any byte", &package, R"({"close_after_bytes": 0})", DownloadVerdict::ShortBody},
+        {"announced one byte more", &package, R"({"content_length": 1048577})", DownloadVerdict::ShortBody},
+        {"same size, other bytes", &sameSizeOtherBytes, "", DownloadVerdict::NotVerified},
+        {"one byte more than signed", &oneByteMore, "", DownloadVerdict::NotVerified},
     };
     for (const Row& row : rows)
     {
@@ -365,8 +395,9 @@ TEST_F(DownloadTransferTest, ErrorPagesAndShortBodiesAreNoPackage)
         {
             SCOPED_TRACE(std::string(row.edge) + (olderPresent ? ", older package present" : ""));
             testserver::Clear();
-            if (row.served)
-                testserver::ServePackage(package, row.sidecar);
+            m_expected = ExpectedPackage(package);
+            if (row.served != nullptr)
+                testserver::ServePackage(*row.served, row.sidecar);
             RemoveFolder();
             CreateDirectoryA(m_folder.c_str(), nullptr);
             if (olderPresent)
@@ -389,12 +420,13 @@ TEST_F(DownloadTransferTest, ErrorPagesAndShortBodiesAreNoPackage)
 
 TEST_F(DownloadTransferTest, UnwritableFolderFailsBeforeAnyRequest)
 {
-    testserver::ServePackage(MakePackage(1000, 7));
+    Serve(MakePackage(1000, 7));
     for (const std::string& target :
          {std::string("Z:\\proc\\" SEEKWELL_PACKAGE_NAME), m_folder + "\\missing\\" SEEKWELL_PACKAGE_NAME,
           std::string("nofolder.exe")})
     {
-        EXPECT_EQ(DownloadVerdict::NoTemporaryFile, DownloadPackage(kPackageUrl, target, progress).verdict)
+        EXPECT_EQ(DownloadVerdict::NoTemporaryFile,
+                  DownloadPackage(kPackageUrl, target, m_expected, progress).verdict)
             << target;
         EXPECT_FALSE(FileExists(target)) << target;
     }
@@ -403,7 +435,7 @@ TEST_F(DownloadTransferTest, UnwritableFolderFailsBeforeAnyRequest)
 
 TEST_F(DownloadTransferTest, TargetThatIsAFolderKeepsItAndLeavesNoTemporaryFile)
 {
-    testserver::ServePackage(MakePackage(1000, 8));
+    Serve(MakePackage(1000, 8));
     ASSERT_TRUE(CreateDirectoryA(m_target.c_str(), nullptr));
 
     EXPECT_EQ(DownloadVerdict::NotMoved, Download().verdict);
@@ -429,7 +461,7 @@ int64_t JumpingClock()
 TEST_F(DownloadTransferTest, TimeLimitAbortsMidBodyAndRemovesThePartialFile)
 {
     const std::string package = MakePackage(1024 * 1024, 9);
-    testserver::ServePackage(package, R"({"drip": {"bytes": 65536, "every_ms": 30}})");
+    Serve(package, R"({"drip": {"bytes": 65536, "every_ms": 30}})");
     g_readings = 0;
     // One reading arms the deadline; a few notifications pass before the jump.
     g_readingsBeforeJump = 8;
@@ -478,7 +510,7 @@ TEST_F(DownloadTransferTest, StaleCacheEntryIsForgottenBeforeTheTransfer)
     // A folder that cannot take the package stops the download before any transfer:
     // the entry is gone all the same.
     EXPECT_EQ(DownloadVerdict::NoTemporaryFile,
-              DownloadPackage(kPackageUrl, "Z:\\proc\\" SEEKWELL_PACKAGE_NAME, progress).verdict);
+              DownloadPackage(kPackageUrl, "Z:\\proc\\" SEEKWELL_PACKAGE_NAME, m_expected, progress).verdict);
     EXPECT_FALSE(CachedCopyExists());
 }
 
@@ -487,7 +519,7 @@ TEST_F(DownloadTransferTest, FreshPackageWinsOverACachedOne)
     const std::string stale = MakePackage(64 * 1024, 10);
     const std::string fresh = MakePackage(64 * 1024, 11);
     ASSERT_TRUE(PlantCachedPackage(stale));
-    testserver::ServePackage(fresh);
+    Serve(fresh);
 
     ASSERT_EQ(DownloadVerdict::Complete, Download().verdict);
 
@@ -511,7 +543,7 @@ int64_t TickRecordingClock()
 TEST_F(DownloadTransferTest, StallSendsNoNotifications)
 {
     const std::string package = MakePackage(256 * 1024, 12);
-    testserver::ServePackage(package, R"({"stall_after_bytes": 65536, "stall_ms": 3000})");
+    Serve(package, R"({"stall_after_bytes": 65536, "stall_ms": 3000})");
     g_readingTicks.clear();
     progress.clock = TickRecordingClock;
 
@@ -529,6 +561,7 @@ namespace
 struct WorkerDownload
 {
     std::string target;
+    ManifestPackage expected;
     DownloadOutcome outcome;
 };
 
@@ -536,7 +569,7 @@ DWORD WINAPI RunWorkerDownload(void* parameter)
 {
     auto* work = static_cast<WorkerDownload*>(parameter);
     FakeProgress windowless;
-    work->outcome = DownloadPackage(kPackageUrl, work->target, windowless);
+    work->outcome = DownloadPackage(kPackageUrl, work->target, work->expected, windowless);
     return 0;
 }
 } // namespace
@@ -546,9 +579,10 @@ DWORD WINAPI RunWorkerDownload(void* parameter)
 // it. The transfer runs on a thread of its own, bounded from here.
 TEST_F(DownloadTransferTest, ResetMidBodyIsBoundedFromOutside)
 {
-    testserver::ServePackage(MakePackage(512 * 1024, 13), R"({"reset_after_bytes": 131072})");
+    Serve(MakePackage(512 * 1024, 13), R"({"reset_after_bytes": 131072})");
     static WorkerDownload work;
     work.target = m_target;
+    work.expected = m_expected;
     HANDLE thread = CreateThread(nullptr, 0, RunWorkerDownload, &work, 0, nullptr);
     ASSERT_NE(nullptr, thread);
     const DWORD waited = WaitForSingleObject(thread, 10'000);
@@ -607,11 +641,11 @@ TEST_F(DownloadDoubleByte, PackageArrivesInADoubleByteFolder)
     const std::string folder = m_folder + "\\\x83\x5C";
     ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
     const std::string package = MakePackage(128 * 1024, 14);
-    testserver::ServePackage(package);
+    Serve(package);
     const std::string target = PackagePathFor(folder + "\\typed.exe", SEEKWELL_PACKAGE_NAME);
     ASSERT_EQ(folder + "\\" SEEKWELL_PACKAGE_NAME, target);
 
-    EXPECT_EQ(DownloadVerdict::Complete, DownloadPackage(kPackageUrl, target, progress).verdict);
+    EXPECT_EQ(DownloadVerdict::Complete, DownloadPackage(kPackageUrl, target, m_expected, progress).verdict);
 
     EXPECT_TRUE(ReadFileBytes(target) == package);
     EXPECT_EQ(std::vector<std::string>{SEEKWELL_PACKAGE_NAME}, FilesIn(folder));

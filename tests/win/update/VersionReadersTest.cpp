@@ -9,6 +9,7 @@
 
 #include "InstalledVersion.h"
 #include "ServerVersion.h"
+#include "SignedRelease.h"
 #include "TestServer.h"
 #include "WinTestSupport.h"
 
@@ -208,73 +209,166 @@ namespace
 const char kVersionUrlLine[] =
     "GET http://updates.brannick.example:80/store/q7k2m9x4/Quorvel30/version.txt HTTP/1.1 | UA: GetURL";
 
-// `version` followed by release-note-like filler up to `size` bytes. The filler is
-// itself full of other versions, so parsing anything but the start shows.
-std::string WithFiller(const std::string& version, size_t size)
+// Release-note-like lines of about `size` bytes in all. The filler is itself full of
+// other versions, so parsing anything but the start shows.
+std::vector<std::string> FillerLines(size_t size)
 {
-    std::string body = version;
-    while (body.size() < size)
-        body += "\r\n9.8.7.6";
-    body.resize(size);
-    return body;
+    std::vector<std::string> lines;
+    for (size_t total = 0; total < size; total += 40)
+        lines.push_back("notes 9.8.7.6 was followed by 9.9.9.9 too");
+    return lines;
 }
 
+// A version file body as served: signed by the server with `key` (from the version line
+// and extra lines) when `signedVersion` is set, else `plainBody` as it is.
 struct FetchRow
 {
     const char* edge;
-    std::string body;
+    const char* signedVersion;
+    std::vector<std::string> extraLines;
+    std::string plainBody;
     std::string sidecar;
-    int result;
+    ServerAnswer answer;
     VersionQuad expected;
+    testserver::SigningKey key = testserver::SigningKey::Vendor;
 };
 
+const ServerAnswer kVerified = ServerAnswer::Verified;
+const ServerAnswer kUnverified = ServerAnswer::Unverified;
+const ServerAnswer kUnreachable = ServerAnswer::Unreachable;
+
 const FetchRow kFetchRows[] = {
-    {"version with a line end", "3.0.1.2\r\n", "", 1, Quad(3, 0, 1, 2, 3012)},
-    {"newer version", "3.1.0.0\n", "", 1, Quad(3, 1, 0, 0, 3100)},
-    {"older version", "2.9.9.9", "", 1, Quad(2, 9, 9, 9, 2999)},
-    {"fewer than seven characters", "3.1", "", 1, Quad(3, 1, 0, 0, 3100)},
-    {"two-digit major", "10.0.1.2", "", 1, Quad(1, 0, 0, 0, 1000)},
-    {"1 byte", "3", "", 1, Quad(3, 0, 0, 0, 3000)},
-    {"6 bytes", "3.0.1.", "", 1, Quad(3, 0, 1, 0, 3010)},
-    {"7 bytes", "3.0.1.4", "", 1, Quad(3, 0, 1, 4, 3014)},
-    {"255 bytes", WithFiller("3.0.1.5", 255), "", 1, Quad(3, 0, 1, 5, 3015)},
-    {"256 bytes", WithFiller("3.0.1.6", 256), "", 1, Quad(3, 0, 1, 6, 3016)},
-    {"257 bytes", WithFiller("3.0.1.7", 257), "", 1, Quad(3, 0, 1, 7, 3017)},
-    {"511 bytes", WithFiller("3.0.2.1", 511), "", 1, Quad(3, 0, 2, 1, 3021)},
-    {"512 bytes", WithFiller("3.0.2.2", 512), "", 1, Quad(3, 0, 2, 2, 3022)},
-    {"100000 bytes", WithFiller("3.0.2.3", 100000), "", 1, Quad(3, 0, 2, 3, 3023)},
-    {"no dots", "3,0,1,2", "", 1, Quad(3, 0, 0, 0, 3000)},
-    {"dots doubled", "3..1.2", "", 1, Quad(3, 0, 0, 0, 3000)},
-    {"dot at 2", "31.0.1.2", "", 1, Quad(3, 0, 0, 0, 3000)},
-    {"letters at the digit positions", "3.a.1.b", "", 1, Quad(3, 0, 1, 0, 3010)},
-    {"NUL as minor", std::string("3.\0.1.2", 7), "", 1, Quad(3, 0, 1, 2, 3012)},
-    {"NUL after the major", std::string("3\0\0\0\0\0\0", 7), "", 1, Quad(3, 0, 0, 0, 3000)},
-    {"delivered one byte at a time", "3.0.2.4\r\n", R"({"drip": {"bytes": 1, "every_ms": 15}})", 1,
+    {"signed version", "3.0.1.2", {}, "", "", kVerified, Quad(3, 0, 1, 2, 3012)},
+    {"signed newer version", "3.1.0.0", {}, "", "", kVerified, Quad(3, 1, 0, 0, 3100)},
+    {"signed older version", "2.9.9.9", {}, "", "", kVerified, Quad(2, 9, 9, 9, 2999)},
+    {"signed, 60 KiB of notes", "3.0.2.2", FillerLines(60 * 1024), "", "", kVerified, Quad(3, 0, 2, 2, 3022)},
+    {"signed, delivered in small pieces",
+     "3.0.2.4",
+     {},
+     "",
+     R"({"drip": {"bytes": 16, "every_ms": 5}})",
+     kVerified,
      Quad(3, 0, 2, 4, 3024)},
-    {"closed after the version", WithFiller("3.0.2.5", 4096), R"({"close_after_bytes": 7})", 1,
-     Quad(3, 0, 2, 5, 3025)},
-    {"reset well after the version", WithFiller("3.0.2.6", 100000),
-     R"({"reset_after_bytes": 3000, "drip": {"bytes": 1000, "every_ms": 100}})", 1, Quad(3, 0, 2, 6, 3026)},
-    {"no length, ends at close", "3.0.2.7\r\n", R"({"omit_content_length": true})", 1,
+    {"signed, no length, ends at close",
+     "3.0.2.7",
+     {},
+     "",
+     R"({"omit_content_length": true})",
+     kVerified,
      Quad(3, 0, 2, 7, 3027)},
-    {"empty body", "", "", 0, kResetOnly},
-    {"204 without content", "", R"({"status": 204})", 0, kResetOnly},
-    {"NUL first", std::string("\0.1.2.3", 7), "", 0, kResetOnly},
-    {"leading space", " 3.0.1.2", "", 0, kResetOnly},
-    {"leading line end", "\r\n3.0.1.2", "", 0, kResetOnly},
-    {"plus sign", "+3.0.1.2", "", 0, kResetOnly},
-    {"minus sign", "-3.0.1.2", "", 0, kResetOnly},
-    {"html page with status 200", "<html><body>Sign in to continue</body></html>", "", 0, kResetOnly},
-    {"404 with a version-like body", "", R"({"status": 404, "body": "3.0.1.2\r\n"})", 0, kResetOnly},
-    {"500 with a version-like body", "", R"({"status": 500, "body": "3.0.1.2\r\n"})", 0, kResetOnly},
-    {"503 from a proxy", "", R"({"status": 503, "body": "3.0.1.2"})", 0, kResetOnly},
-    {"302 without a location", "", R"({"status": 302, "body": "3.0.1.2"})", 0, kResetOnly},
-    {"reset before the headers", "3.0.1.2", R"({"reset_before_headers": true})", 0, kResetOnly},
-    {"closed before the body", "3.0.1.2", R"({"close_after_bytes": 0})", 0, kResetOnly},
-    {"reset before the body", "3.0.1.2", R"({"reset_after_bytes": 0})", 0, kResetOnly},
-    {"closed mid-version", "3.0.1.2\r\n", R"({"close_after_bytes": 3})", 0, kResetOnly},
-    {"reset mid-version", "3.0.1.2\r\n", R"({"reset_after_bytes": 3})", 0, kResetOnly},
+    {"signed by a key the updater does not hold",
+     "3.0.1.3",
+     {},
+     "",
+     "",
+     kUnverified,
+     kResetOnly,
+     testserver::SigningKey::Other},
+    {"signed, closed after the version", "3.0.2.5", FillerLines(4096), "", R"({"close_after_bytes": 7})",
+     kUnreachable, kResetOnly},
+    {"signed, reset after 3000 bytes", "3.0.2.6", FillerLines(8192), "",
+     R"({"reset_after_bytes": 3000, "drip": {"bytes": 1000, "every_ms": 100}})", kUnreachable, kResetOnly},
+    {"unsigned version with a line end", nullptr, {}, "3.0.1.2\r\n", "", kUnverified, kResetOnly},
+    {"unsigned, fewer than seven characters", nullptr, {}, "3.1", "", kUnverified, kResetOnly},
+    {"unsigned two-digit major", nullptr, {}, "10.0.1.2", "", kUnverified, kResetOnly},
+    {"unsigned, no dots", nullptr, {}, "3,0,1,2", "", kUnverified, kResetOnly},
+    {"unsigned, NUL as minor", nullptr, {}, std::string("3.\0.1.2", 7), "", kUnverified, kResetOnly},
+    {"unsigned, 100000 bytes",
+     nullptr,
+     {},
+     "3.0.2.3\n" + std::string(100000, 'x'),
+     "",
+     kUnverified,
+     kResetOnly},
+    {"empty body", nullptr, {}, "", "", kUnreachable, kResetOnly},
+    {"204 without content", nullptr, {}, "", R"({"status": 204})", kUnreachable, kResetOnly},
+    {"NUL first", nullptr, {}, std::string("\0.1.2.3", 7), "", kUnreachable, kResetOnly},
+    {"leading space", nullptr, {}, " 3.0.1.2", "", kUnreachable, kResetOnly},
+    {"leading line end", nullptr, {}, "\r\n3.0.1.2", "", kUnreachable, kResetOnly},
+    {"plus sign", nullptr, {}, "+3.0.1.2", "", kUnreachable, kResetOnly},
+    {"minus sign", nullptr, {}, "-3.0.1.2", "", kUnreachable, kResetOnly},
+    {"html page with status 200",
+     nullptr,
+     {},
+     "<html><body>Sign in to continue</body></html>",
+     "",
+     kUnreachable,
+     kResetOnly},
+    {"404 with a version-like body",
+     nullptr,
+     {},
+     "",
+     R"({"status": 404, "body": "3.0.1.2\r\n"})",
+     kUnreachable,
+     kResetOnly},
+    {"500 with a version-like body",
+     nullptr,
+     {},
+     "",
+     R"({"status": 500, "body": "3.0.1.2\r\n"})",
+     kUnreachable,
+     kResetOnly},
+    {"503 from a proxy", nullptr, {}, "", R"({"status": 503, "body": "3.0.1.2"})", kUnreachable, kResetOnly},
+    {"302 without a location",
+     nullptr,
+     {},
+     "",
+     R"({"status": 302, "body": "3.0.1.2"})",
+     kUnreachable,
+     kResetOnly},
+    {"reset before the headers",
+     nullptr,
+     {},
+     "3.0.1.2",
+     R"({"reset_before_headers": true})",
+     kUnreachable,
+     kResetOnly},
+    {"closed before the body",
+     nullptr,
+     {},
+     "3.0.1.2",
+     R"({"close_after_bytes": 0})",
+     kUnreachable,
+     kResetOnly},
+    {"reset before the body",
+     nullptr,
+     {},
+     "3.0.1.2",
+     R"({"reset_after_bytes": 0})",
+     kUnreachable,
+     kResetOnly},
+    {"closed mid-version",
+     nullptr,
+     {},
+     "3.0.1.2\r\n",
+     R"({"close_after_bytes": 3})",
+     kUnreachable,
+     kResetOnly},
+    {"reset mid-version",
+     nullptr,
+     {},
+     "3.0.1.2\r\n",
+     R"({"reset_after_bytes": 3})",
+     kUnreachable,
+     kResetOnly},
 };
+
+const char* AnswerName(ServerAnswer answer)
+{
+    switch (answer)
+    {
+    case ServerAnswer::Unreachable:
+        return "Unreachable";
+    case ServerAnswer::Unverified:
+        return "Unverified";
+    case ServerAnswer::Verified:
+        return "Verified";
+    }
+    return "?";
+}
+
+// The package every fetch here looks for in the manifest.
+const std::string kPackage = testfiles::MakePackage(1000, 1);
 
 class ServerVersion : public ::testing::Test
 {
@@ -284,63 +378,121 @@ class ServerVersion : public ::testing::Test
         if (!testserver::PrepareFreshServer())
             GTEST_SKIP() << "no local update server (run through tools/run-win-tests.sh)";
         m_server = kBefore;
+        testserver::ServePackage(kPackage);
+        m_keys.push_back(testserver::DevelopmentPublicKey(BuildDirectory()));
+        ASSERT_FALSE(m_keys[0].empty()) << "the build made no development key";
     }
     void TearDown() override
     {
         testserver::Clear();
         testserver::RouteUpdateHostToServer();
     }
-    // The fetch as the updater makes it, into the record of this test: 1 or 0.
-    int Fetch() { return FetchServerVersion("Quorvel30", m_server) ? 1 : 0; }
+    // The fetch as the updater makes it, into the records of this test.
+    ServerAnswer Fetch()
+    {
+        return FetchServerVersion("Quorvel30", SEEKWELL_PACKAGE_NAME, m_keys, m_server, m_expected);
+    }
+    // Serves `version` signed by the vendor's key, with no behaviour of its own.
+    void ServeSigned(const std::string& version)
+    {
+        testserver::ServeVersionFile(testserver::PublishSignedVersion(version));
+    }
 
+    SigningKeys m_keys;
     VersionQuad m_server;
+    ManifestPackage m_expected;
 };
 
 // A fetch on a thread of its own, so that a test can give up waiting for it.
 struct BackgroundFetch
 {
+    SigningKeys keys;
     VersionQuad server;
-    int result = -1;
+    ManifestPackage expected;
+    ServerAnswer answer = ServerAnswer::Unreachable;
 
     static DWORD WINAPI Run(void* parameter)
     {
         auto* fetch = static_cast<BackgroundFetch*>(parameter);
-        fetch->result = FetchServerVersion("Quorvel30", fetch->server) ? 1 : 0;
+        fetch->answer = FetchServerVersion("Quorvel30", SEEKWELL_PACKAGE_NAME, fetch->keys, fetch->server,
+                                           fetch->expected);
         return 0;
     }
 };
 } // namespace
 
-TEST_F(ServerVersion, ParsesTheStartOfA2xxBodyAndRejectsEverythingElse)
+TEST_F(ServerVersion, BelievesOnlyTheVendorsSignedFileFromA2xxAnswer)
 {
     for (const FetchRow& row : kFetchRows)
     {
-        testserver::ServeVersionFile(row.body, row.sidecar);
+        std::string body = row.plainBody;
+        if (row.signedVersion != nullptr)
+            body = testserver::PublishSignedVersion(row.signedVersion, row.key, row.extraLines);
+        testserver::ServeVersionFile(body, row.sidecar);
         m_server = kBefore;
-        EXPECT_EQ(row.result, Fetch()) << row.edge;
+        m_expected = ManifestPackage();
+        EXPECT_STREQ(AnswerName(row.answer), AnswerName(Fetch())) << row.edge;
         EXPECT_EQ(Describe(row.expected), Describe(m_server)) << row.edge;
+        EXPECT_EQ(row.answer == kVerified ? kPackage.size() : 0u, m_expected.size) << row.edge;
     }
+}
+
+// Every byte up to the signature line is signed, and the manifest must name this
+// language's package; the name is matched whatever the case of its letters.
+TEST_F(ServerVersion, SignedFileMustBeWholeAndNameThePackage)
+{
+    const std::string signedFile = testserver::PublishSignedVersion("3.0.1.3");
+    ASSERT_FALSE(signedFile.empty());
+    std::string changedVersion = signedFile;
+    changedVersion[6] = '9';
+    std::string flippedSignature = signedFile;
+    flippedSignature[flippedSignature.size() - 5] ^= 0x01;
+    const std::string withoutSignature = signedFile.substr(0, signedFile.find("signature "));
+    for (const auto& [edge, body] :
+         {std::pair<const char*, std::string>{"version changed after signing", changedVersion},
+          {"one signature bit flipped", flippedSignature},
+          {"signature line removed", withoutSignature},
+          {"a line appended after the signature", signedFile + "package x 1 00\n"}})
+    {
+        testserver::ServeVersionFile(body);
+        EXPECT_EQ(kUnverified, Fetch()) << edge;
+    }
+
+    testserver::WriteFile(testserver::ProductFolder() + "\\Other.exe", "another package");
+    testserver::ServeVersionFile(
+        testserver::PublishSignedVersion("3.0.1.3", testserver::SigningKey::Vendor, {}, {"Other.exe"}));
+    EXPECT_EQ(kUnverified, Fetch()) << "manifest without this language's package";
+    testserver::Remove(testserver::ProductFolder() + "\\Other.exe");
+
+    ServeSigned("3.0.1.3");
+    ASSERT_EQ(kVerified, FetchServerVersion("Quorvel30", "quorvelUPDATE.EXE", m_keys, m_server, m_expected));
+    EXPECT_EQ(SEEKWELL_PACKAGE_NAME, m_expected.name);
+    EXPECT_EQ(kUnverified,
+              FetchServerVersion("Quorvel30", SEEKWELL_PACKAGE_NAME, SigningKeys{}, m_server, m_expected))
+        << "an updater without keys trusts nothing";
 }
 
 TEST_F(ServerVersion, NoVersionFileOnTheServer)
 {
-    EXPECT_EQ(0, Fetch());
+    EXPECT_EQ(kUnreachable, Fetch());
     EXPECT_EQ(Describe(kResetOnly), Describe(m_server));
 }
 
 TEST_F(ServerVersion, UnreachableServer)
 {
-    testserver::ServeVersionFile("3.0.1.2\r\n");
+    ServeSigned("3.0.1.2");
+    testserver::ClearRequestLog();
     testserver::RouteUpdateHostNowhere();
-    EXPECT_EQ(0, Fetch());
+    EXPECT_EQ(kUnreachable, Fetch());
     EXPECT_EQ(Describe(kResetOnly), Describe(m_server));
     EXPECT_TRUE(testserver::RequestLog().empty());
 }
 
 TEST_F(ServerVersion, RequestsTheProductsVersionFileAsGetURL)
 {
-    testserver::ServeVersionFile("3.0.1.2\r\n");
-    ASSERT_EQ(1, Fetch());
+    ServeSigned("3.0.1.2");
+    testserver::ClearRequestLog();
+    ASSERT_EQ(kVerified, Fetch());
     EXPECT_EQ(std::vector<std::string>{kVersionUrlLine}, testserver::RequestLog());
 }
 
@@ -351,15 +503,17 @@ TEST_F(ServerVersion, EveryFetchAsksTheServerAfresh)
 {
     const std::string cacheable = R"({"headers": {"Cache-Control": "public, max-age=3600",)"
                                   R"( "Last-Modified": "Mon, 07 Dec 2026 10:00:00 GMT"}})";
-    testserver::ServeVersionFile("3.0.1.2\r\n", cacheable);
-    ASSERT_EQ(1, Fetch());
+    testserver::ServeVersionFile(testserver::PublishSignedVersion("3.0.1.2"), cacheable);
+    testserver::ClearRequestLog();
+    ASSERT_EQ(kVerified, Fetch());
     EXPECT_EQ(3012, m_server.composite);
 
-    testserver::ServeVersionFile("3.0.1.3\r\n", cacheable);
+    testserver::ServeVersionFile(testserver::PublishSignedVersion("3.0.1.3"), cacheable);
+    testserver::ClearRequestLog();
     VersionQuad later;
-    ASSERT_TRUE(FetchServerVersion("Quorvel30", later));
+    ASSERT_EQ(kVerified, FetchServerVersion("Quorvel30", SEEKWELL_PACKAGE_NAME, m_keys, later, m_expected));
     EXPECT_EQ(3013, later.composite);
-    EXPECT_EQ((std::vector<std::string>{kVersionUrlLine, kVersionUrlLine}), testserver::RequestLog());
+    EXPECT_EQ(std::vector<std::string>{kVersionUrlLine}, testserver::RequestLog());
 }
 
 // The fetch asks for 500 ms time-outs. Wine accepts the options and ignores them, so
@@ -381,8 +535,9 @@ TEST_F(ServerVersion, StalledServerIsWaitedOutOnlyWhereTimeOutsWork)
     std::string ignoredBy;
     for (const auto& row : rows)
     {
-        testserver::ServeVersionFile("3.0.1.2\r\n", row.sidecar);
+        testserver::ServeVersionFile(testserver::PublishSignedVersion("3.0.1.2"), row.sidecar);
         auto* fetch = new BackgroundFetch;
+        fetch->keys = m_keys;
         const DWORD started = GetTickCount();
         HANDLE thread = CreateThread(nullptr, 0, BackgroundFetch::Run, fetch, 0, nullptr);
         ASSERT_NE(nullptr, thread) << row.edge;
@@ -390,13 +545,13 @@ TEST_F(ServerVersion, StalledServerIsWaitedOutOnlyWhereTimeOutsWork)
         if (WaitForSingleObject(thread, kPatienceMs) == WAIT_OBJECT_0)
         {
             // The time-outs fired: a fetch cut short is a failure, not a version.
-            EXPECT_EQ(0, fetch->result) << row.edge;
+            EXPECT_EQ(kUnreachable, fetch->answer) << row.edge;
         }
         else if (WaitForSingleObject(thread, kStallMs + 10000) == WAIT_OBJECT_0)
         {
             // Blocked past the time-outs until the server went on, then read normally.
             EXPECT_GE(GetTickCount() - started, kStallMs - 100) << row.edge;
-            EXPECT_EQ(1, fetch->result) << row.edge;
+            EXPECT_EQ(kVerified, fetch->answer) << row.edge;
             EXPECT_EQ(3012, fetch->server.composite) << row.edge;
             ignoredBy += std::string(ignoredBy.empty() ? "" : "; ") + row.edge + ": blocked for " +
                          std::to_string(GetTickCount() - started) + " ms";

@@ -32,8 +32,8 @@ TEST(Platform, BindProcedureTypesAnExportAndGivesNullForAMissingOne)
 TEST(Owners, KeepTheLastErrorAcrossTheirCleanup)
 {
     {
-        UniqueFileHandle file(CreateFileA("C:\\no\\such\\folder\\file", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
-                                          nullptr));
+        UniqueFileHandle file(
+            CreateFileA("C:\\no\\such\\folder\\file", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
         UniqueKernelHandle event(CreateEventA(nullptr, TRUE, FALSE, nullptr));
         ASSERT_FALSE(file);
         ASSERT_TRUE(event);
