@@ -29,5 +29,4 @@ class CListBox : public CWnd
             SendMessageA(m_hWnd, LB_INSERTSTRING, index, reinterpret_cast<LPARAM>(text.c_str())));
     }
     void ResetContent() const noexcept { (void)SendMessageA(m_hWnd, LB_RESETCONTENT, 0, 0); }
-    int GetCount() const noexcept { return static_cast<int>(SendMessageA(m_hWnd, LB_GETCOUNT, 0, 0)); }
 };
