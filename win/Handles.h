@@ -24,102 +24,76 @@ class CLastErrorKeeper
     DWORD m_saved;
 };
 
-struct RegistryKeyTraits
+// Traits whose close function is `Close`, called with the handle alone; the last error
+// survives it. The owning traits add what "empty" means for their handle.
+template <typename Handle, auto CloseFunction> struct ClosingTraits
 {
-    using pointer = HKEY;
-    static pointer Empty() noexcept { return nullptr; }
-    static void Close(pointer key) noexcept
-    {
-        const CLastErrorKeeper keeper;
-        (void)RegCloseKey(key);
-    }
-};
-using UniqueRegistryKey = UniqueHandle<RegistryKeyTraits>;
-
-// Process handles: empty is NULL.
-struct KernelHandleTraits
-{
-    using pointer = HANDLE;
-    static pointer Empty() noexcept { return nullptr; }
+    using pointer = Handle;
     static void Close(pointer handle) noexcept
     {
         const CLastErrorKeeper keeper;
-        (void)CloseHandle(handle);
+        (void)CloseFunction(handle);
     }
+};
+
+struct RegistryKeyTraits : ClosingTraits<HKEY, &RegCloseKey>
+{
+    static pointer Empty() noexcept { return nullptr; }
+};
+using UniqueRegistryKey = UniqueHandle<RegistryKeyTraits>;
+
+// Process handles and events: empty is NULL.
+struct KernelHandleTraits : ClosingTraits<HANDLE, &CloseHandle>
+{
+    static pointer Empty() noexcept { return nullptr; }
 };
 using UniqueKernelHandle = UniqueHandle<KernelHandleTraits>;
 
 // Toolhelp snapshots and files: empty is INVALID_HANDLE_VALUE.
-struct FileHandleTraits
+struct FileHandleTraits : ClosingTraits<HANDLE, &CloseHandle>
 {
-    using pointer = HANDLE;
     static pointer Empty() noexcept { return INVALID_HANDLE_VALUE; }
-    static void Close(pointer handle) noexcept
-    {
-        const CLastErrorKeeper keeper;
-        (void)CloseHandle(handle);
-    }
 };
 using UniqueFileHandle = UniqueHandle<FileHandleTraits>;
 
-struct InternetHandleTraits
+struct InternetHandleTraits : ClosingTraits<HINTERNET, &InternetCloseHandle>
 {
-    using pointer = HINTERNET;
     static pointer Empty() noexcept { return nullptr; }
-    static void Close(pointer handle) noexcept
-    {
-        const CLastErrorKeeper keeper;
-        (void)InternetCloseHandle(handle);
-    }
 };
 using UniqueInternetHandle = UniqueHandle<InternetHandleTraits>;
 
-// Timers of the calling thread, made without a window: empty is 0.
-struct ThreadTimerTraits
+inline BOOL KillThreadTimer(UINT_PTR timer) noexcept
 {
-    using pointer = UINT_PTR;
+    return KillTimer(nullptr, timer);
+}
+
+// Timers of the calling thread, made without a window: empty is 0.
+struct ThreadTimerTraits : ClosingTraits<UINT_PTR, &KillThreadTimer>
+{
     static pointer Empty() noexcept { return 0; }
-    static void Close(pointer timer) noexcept
-    {
-        const CLastErrorKeeper keeper;
-        (void)KillTimer(nullptr, timer);
-    }
 };
 using UniqueThreadTimer = UniqueHandle<ThreadTimerTraits>;
 
-// The cryptographic provider's contexts, hashes and keys: empty is 0.
-struct CryptProviderTraits
+inline BOOL ReleaseCryptContext(HCRYPTPROV provider) noexcept
 {
-    using pointer = HCRYPTPROV;
+    return CryptReleaseContext(provider, 0);
+}
+
+// The cryptographic provider's contexts, hashes and keys: empty is 0.
+struct CryptProviderTraits : ClosingTraits<HCRYPTPROV, &ReleaseCryptContext>
+{
     static pointer Empty() noexcept { return 0; }
-    static void Close(pointer provider) noexcept
-    {
-        const CLastErrorKeeper keeper;
-        (void)CryptReleaseContext(provider, 0);
-    }
 };
 using UniqueCryptProvider = UniqueHandle<CryptProviderTraits>;
 
-struct CryptHashTraits
+struct CryptHashTraits : ClosingTraits<HCRYPTHASH, &CryptDestroyHash>
 {
-    using pointer = HCRYPTHASH;
     static pointer Empty() noexcept { return 0; }
-    static void Close(pointer hash) noexcept
-    {
-        const CLastErrorKeeper keeper;
-        (void)CryptDestroyHash(hash);
-    }
 };
 using UniqueCryptHash = UniqueHandle<CryptHashTraits>;
 
-struct CryptKeyTraits
+struct CryptKeyTraits : ClosingTraits<HCRYPTKEY, &CryptDestroyKey>
 {
-    using pointer = HCRYPTKEY;
     static pointer Empty() noexcept { return 0; }
-    static void Close(pointer key) noexcept
-    {
-        const CLastErrorKeeper keeper;
-        (void)CryptDestroyKey(key);
-    }
 };
 using UniqueCryptKey = UniqueHandle<CryptKeyTraits>;
