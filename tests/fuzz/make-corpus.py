@@ -90,12 +90,24 @@ DOWNLOAD_MATH = {
     "clock-end": math_input(2048, 1024, INT64_MAX, -(2**63)),
 }
 
+SHA = b"0123456789abcdef" * 4
+MANIFEST = {
+    "one-package": b"3.0.1.3\npackage QuorvelUpdate.exe 3145728 " + SHA + b"\nsignature AAEC\n",
+    "crlf-two-packages": b"3.0.1.3\r\npackage Quorvel Setup.exe 5 " + SHA + b"\r\npackage Q-de.exe 6 " + SHA
+    + b"\r\nnotes x\r\nsignature AAECAw==\r\n",
+    "signature-not-last": b"3.0.1.3\nsignature AAEC\n\n",
+    "duplicate-name": b"3.0.1.3\npackage a 1 " + SHA + b"\npackage A 1 " + SHA + b"\nsignature AAEC",
+    "bad-base64": b"3.0.1.3\nsignature AAF=\n",
+    "size-overflow": b"3.0.1.3\npackage a 99999999999999999999 " + SHA + b"\nsignature AAEC",
+}
+
 TARGETS = {
     "version": VERSION,
     "safe_format": SAFE_FORMAT,
     "mbcs": MBCS,
     "string_table": STRING_TABLE,
     "download_math": DOWNLOAD_MATH,
+    "manifest": MANIFEST,
 }
 
 for target, seeds in TARGETS.items():
