@@ -1,0 +1,114 @@
+"""Tests of the vendor's publishing tool: staging, verifying, and agreement with openssl."""
+
+import base64
+import os
+import subprocess
+import tempfile
+import unittest
+
+import publish
+
+
+class PublishTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.keys = tempfile.TemporaryDirectory()
+        cls.private, cls.public = publish.generate_key(cls.keys.name, "vendor")
+        cls.other_private, cls.other_public = publish.generate_key(cls.keys.name, "other")
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.keys.cleanup()
+
+    def setUp(self):
+        self.work = tempfile.TemporaryDirectory()
+        self.folder = os.path.join(self.work.name, "www", "store", "q7k2m9x4", "Quorvel30")
+        self.package = os.path.join(self.work.name, "Quorvel Setup.exe")
+        with open(self.package, "wb") as out:
+            out.write(os.urandom(70000))
+
+    def tearDown(self):
+        self.work.cleanup()
+
+    def stage(self, key=None, version="3.0.1.3", packages=None):
+        return publish.stage(key or self.private, version, packages or [self.package], self.folder, ["notes: x"])
+
+    def faults(self, name="QUORVEL setup.exe"):
+        return publish.verify(self.folder, [publish.load_public_key(self.public)], name)
+
+    def test_staged_folder_verifies_here_and_with_openssl(self):
+        version_file = self.stage()
+        self.assertEqual([], self.faults())
+        self.assertTrue(os.path.isfile(os.path.join(self.folder, "Quorvel Setup.exe")))
+        self.assertTrue(version_file.startswith(b"3.0.1.3\npackage Quorvel Setup.exe 70000 "))
+        signed, _, line = version_file.rpartition(b"signature ")
+        paths = {name: os.path.join(self.work.name, name) for name in ("signed", "sig", "public.pem")}
+        with open(paths["signed"], "wb") as out:
+            out.write(signed)
+        with open(paths["sig"], "wb") as out:
+            out.write(base64.b64decode(line.strip()))
+        subprocess.run(["openssl", "pkey", "-pubin", "-inform", "DER", "-in", self.public, "-out", paths["public.pem"]],
+                       check=True, capture_output=True)
+        verified = subprocess.run(["openssl", "dgst", "-sha256", "-verify", paths["public.pem"], "-signature",
+                                   paths["sig"], paths["signed"]], capture_output=True, text=True)
+        self.assertEqual("Verified OK", verified.stdout.strip(), verified.stderr)
+
+    def test_tampering_is_named_by_verify(self):
+        def flip_signature(data):
+            at = data.rfind(b"signature ") + 20
+            return data[:at] + (b"B" if data[at:at + 1] != b"B" else b"C") + data[at + 1:]
+        rows = [
+            ("version line changed", lambda data: b"3.0.1.4" + data[7:], None, "does not verify"),
+            ("signature changed", flip_signature, None, "does not verify"),
+            ("line after the signature", lambda data: data + b"notes\n", None, "last line"),
+            ("package byte changed", None, b"x", "SHA-256"),
+            ("package cut short", None, b"", "bytes"),
+        ]
+        for edge, change_manifest, package_tail, fault in rows:
+            with self.subTest(edge):
+                version_file = self.stage()
+                path = os.path.join(self.folder, publish.VERSION_FILE)
+                if change_manifest:
+                    with open(path, "wb") as out:
+                        out.write(change_manifest(version_file))
+                if package_tail is not None:
+                    served = os.path.join(self.folder, "Quorvel Setup.exe")
+                    with open(served, "r+b") as out:
+                        out.seek(0 if package_tail else 69999)
+                        out.write(package_tail) if package_tail else out.truncate()
+                self.assertTrue(any(fault in text for text in self.faults()), self.faults())
+        self.stage(key=self.other_private)
+        self.assertIn("the signature does not verify under any of the keys given", self.faults())
+        self.stage()
+        self.assertIn("no package line names QuorvelUpdate.exe", self.faults("QuorvelUpdate.exe"))
+
+    def test_bad_input_is_refused_with_nothing_written(self):
+        short_key = os.path.join(self.work.name, "short.pem")
+        subprocess.run(["openssl", "genpkey", "-algorithm", "RSA", "-pkeyopt", "rsa_keygen_bits:2048", "-out",
+                        short_key], check=True, capture_output=True)
+        empty = os.path.join(self.work.name, "empty.exe")
+        open(empty, "wb").close()
+        rows = [
+            ("missing key", dict(key=os.path.join(self.work.name, "none.pem")), "cannot read key"),
+            ("public key given", dict(key=self.public), "not an unencrypted PEM"),
+            ("short key", dict(key=short_key), "2048 bits"),
+            ("missing package", dict(packages=[os.path.join(self.work.name, "none.exe")]), "cannot read package"),
+            ("empty package", dict(packages=[empty]), "is empty"),
+            ("two-digit component", dict(version="3.0.10.1"), "M.m.b.r"),
+            ("same name in other case", dict(packages=[self.package, os.path.join(self.work.name, "QUORVEL SETUP.EXE")]),
+             "named"),
+        ]
+        for edge, arguments, message in rows:
+            with self.subTest(edge):
+                with self.assertRaises(publish.PublishError) as raised:
+                    self.stage(**arguments)
+                self.assertIn(message, str(raised.exception))
+                self.assertFalse(os.path.exists(os.path.join(self.folder, publish.VERSION_FILE)))
+        with self.assertRaises(publish.PublishError):
+            publish.generate_key(self.keys.name, "vendor")
+        with self.assertRaises(publish.PublishError):
+            publish.generate_key(self.keys.name, "weak", bits=2048)
+
+
+if __name__ == "__main__":
+    unittest.main()
