@@ -37,12 +37,19 @@ for s in held:
 print(" ".join(str(s.getsockname()[1]) for s in held))' "$1"
 }
 
-# wait_for_ports SECONDS PORT...: true once every port accepts a connection.
-wait_for_ports() {
+# wait_for_servers SECONDS NGINX_PORTS SQUID_PORTS SQUID_LOG: true once nginx accepts
+# connections on each of its ports and squid's log says it listens on each of its
+# own (a connection to squid would put a line of its own in the access log).
+wait_for_servers() {
     local deadline=$((SECONDS + $1)) port
-    shift
-    for port in "$@"; do
+    for port in $2; do
         until (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; do
+            [ $SECONDS -lt $deadline ] || return 1
+            sleep 0.05
+        done
+    done
+    for port in $3; do
+        until grep -qs "Accepting HTTP Socket connections .* local=127.0.0.1:$port " "$4"; do
             [ $SECONDS -lt $deadline ] || return 1
             sleep 0.05
         done
@@ -92,8 +99,8 @@ start_real_servers() {
     /usr/sbin/squid -N -f "$REAL_DIR/squid/squid.conf" </dev/null >>"$REAL_DIR/squid/start.log" 2>&1 &
     REAL_SERVER_PIDS+=($!)
 
-    if ! wait_for_ports 20 "$nginxPlain" "$nginxGzip" "$nginxForbidden" "$squidPlain" "$squidCached" \
-        "$squidGzip" "$squidAuth" "$squidDown" "$squidForbidden"; then
+    if ! wait_for_servers 20 "$nginxPlain $nginxGzip $nginxForbidden" \
+        "$squidPlain $squidCached $squidGzip $squidAuth $squidDown $squidForbidden" "$REAL_DIR/squid/cache.log"; then
         echo "real servers: nginx or squid did not come up; their logs:" >&2
         cat "$REAL_DIR/nginx/error.log" "$REAL_DIR/squid/start.log" "$REAL_DIR/squid/cache.log" >&2 2>/dev/null
         stop_real_servers
