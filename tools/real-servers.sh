@@ -90,7 +90,9 @@ start_real_servers() {
         -e "s|@NGINX_PLAIN_PORT@|$nginxPlain|; s|@NGINX_GZIP_PORT@|$nginxGzip|" \
         -e "s|@NGINX_FORBIDDEN_PORT@|$nginxForbidden|; s|@NGINX_DOWN_PORT@|$nginxDown|" \
         "$SRC/tools/realserver/squid.conf.in" >"$REAL_DIR/squid/squid.conf"
-    [ -n "$squidUser" ] && chown -R proxy:proxy "$REAL_DIR/squid"
+    if [ -n "$squidUser" ]; then
+        chown -R proxy:proxy "$REAL_DIR/squid"
+    fi
 
     /usr/sbin/nginx -p "$REAL_DIR/nginx" -c "$REAL_DIR/nginx/nginx.conf" -e "$REAL_DIR/nginx/error.log" \
         </dev/null >>"$REAL_DIR/nginx/error.log" 2>&1 &
