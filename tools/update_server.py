@@ -24,6 +24,9 @@ read afresh on every request (the served file itself need not exist). Its fields
   redirect_to          Location header; body empty unless body/body_hex is given
   chunk_size           write size for the body; without it and without any pacing the
                        file goes out with sendfile
+  refuse_connections_ms  after this answer, close its connection and stop listening
+                       for this long: the next connection is refused, as by a server that
+                       went away (a client's proxy settings stay as they were)
 
 Whenever the connection cannot carry a further response (short body, announced length
 not sent, no Content-Length), it is closed after the response.
@@ -83,6 +86,7 @@ class Behaviour:
         "status", "body", "body_hex", "headers", "content_length", "omit_content_length",
         "delay_headers_ms", "reset_before_headers", "stall_after_bytes", "stall_ms", "drip",
         "close_after_bytes", "reset_after_bytes", "redirect_to", "chunk_size",
+        "refuse_connections_ms",
     }
 
     def __init__(self, fields=None):
@@ -145,6 +149,7 @@ class Behaviour:
 
         self.chunk_size = self._count(fields, "chunk_size")
         _require(self.chunk_size is None or self.chunk_size > 0, "chunk_size must be > 0")
+        self.refuse_connections_s = self._millis(fields, "refuse_connections_ms", 0)
 
     @staticmethod
     def _count(fields, name):
@@ -252,7 +257,10 @@ class UpdateRequestHandler(BaseHTTPRequestHandler):
 
     def _respond(self, include_body):
         try:
-            self._respond_or_raise(include_body)
+            refuse_s = self._respond_or_raise(include_body)
+            if refuse_s:
+                self.close_connection = True
+                self.server.refuse_connections(refuse_s)
         except _ConnectionGone:
             self.close_connection = True
         except (BrokenPipeError, ConnectionResetError):
@@ -268,6 +276,7 @@ class UpdateRequestHandler(BaseHTTPRequestHandler):
         return os.path.join(self.server.root, *segments)
 
     def _respond_or_raise(self, include_body):
+        """Answers; returns how long the server is to refuse connections after it."""
         target = self._target_path()
         try:
             behaviour = load_behaviour(target + SIDECAR_SUFFIX) if target else Behaviour()
@@ -314,10 +323,11 @@ class UpdateRequestHandler(BaseHTTPRequestHandler):
             self._send_response(status, content_type, body, length, behaviour, include_body)
         finally:
             body.close()
+        return behaviour.refuse_connections_s
 
     def _send_response(self, status, content_type, body, length, behaviour, include_body):
         headers = [("Content-Type", content_type)]
-        if behaviour.omit_content_length:
+        if behaviour.omit_content_length or behaviour.refuse_connections_s:
             headers.append(("Connection", "close"))
         else:
             announced = behaviour.content_length if behaviour.content_length is not None else length
@@ -423,7 +433,35 @@ class UpdateServer(socketserver.ThreadingMixIn, socketserver.TCPServer):
         self.log_path = log_path
         self.stopping = threading.Event()
         self._log_lock = threading.Lock()
+        self._listening_lock = threading.Lock()
         super().__init__(("127.0.0.1", port), UpdateRequestHandler)
+
+    def start_serving(self):
+        threading.Thread(target=self.serve_forever, kwargs={"poll_interval": 0.1}, daemon=True).start()
+
+    def stop_serving(self):
+        with self._listening_lock:
+            self.shutdown()
+            self.server_close()
+
+    def refuse_connections(self, seconds):
+        """Closes the listening socket now and opens it again on the same port later."""
+        with self._listening_lock:
+            self.shutdown()
+            self.server_close()
+
+        def listen_again():
+            if self.stopping.wait(seconds):
+                return
+            with self._listening_lock:
+                if self.stopping.is_set():
+                    return
+                self.socket = socket.socket(self.address_family, self.socket_type)
+                self.server_bind()
+                self.server_activate()
+                self.start_serving()
+
+        threading.Thread(target=listen_again, daemon=True).start()
 
     def log_request_line(self, request_line, agent):
         line = "%s | UA: %s\n" % (request_line.replace("\r", "\\r"), agent)
@@ -454,8 +492,7 @@ def serve(root, port, port_file, log_path, max_seconds):
 
     signal.signal(signal.SIGTERM, request_stop)
     signal.signal(signal.SIGINT, request_stop)
-    threading.Thread(target=server.serve_forever, kwargs={"poll_interval": 0.1},
-                     daemon=True).start()
+    server.start_serving()
 
     deadline = time.monotonic() + max_seconds if max_seconds > 0 else None
     while not server.stopping.wait(0.1):
@@ -463,8 +500,7 @@ def serve(root, port, port_file, log_path, max_seconds):
             sys.stderr.write("update_server: --max-seconds %g reached, exiting\n" % max_seconds)
             break
     server.stopping.set()
-    server.shutdown()
-    server.server_close()
+    server.stop_serving()
     return 0
 
 
