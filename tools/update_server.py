@@ -327,11 +327,13 @@ class UpdateRequestHandler(BaseHTTPRequestHandler):
 
     def _send_response(self, status, content_type, body, length, behaviour, include_body):
         headers = [("Content-Type", content_type)]
-        if behaviour.omit_content_length or behaviour.refuse_connections_s:
+        if behaviour.omit_content_length:
             headers.append(("Connection", "close"))
         else:
             announced = behaviour.content_length if behaviour.content_length is not None else length
             headers.append(("Content-Length", str(announced)))
+            if behaviour.refuse_connections_s:
+                headers.append(("Connection", "close"))
         if behaviour.redirect_to is not None:
             headers.append(("Location", behaviour.redirect_to))
         for name, value in behaviour.headers.items():
