@@ -24,9 +24,10 @@ read afresh on every request (the served file itself need not exist). Its fields
   redirect_to          Location header; body empty unless body/body_hex is given
   chunk_size           write size for the body; without it and without any pacing the
                        file goes out with sendfile
-  refuse_connections_ms  after this answer, close its connection and stop listening
-                       for this long: the next connection is refused, as by a server that
-                       went away (a client's proxy settings stay as they were)
+  refuse_connections_ms  stop listening for this long from this request on, and close
+                       its connection after the answer: the next connection is refused, as
+                       by a server that went away (a client's proxy settings stay as they
+                       were)
 
 Whenever the connection cannot carry a further response (short body, announced length
 not sent, no Content-Length), it is closed after the response.
@@ -257,10 +258,7 @@ class UpdateRequestHandler(BaseHTTPRequestHandler):
 
     def _respond(self, include_body):
         try:
-            refuse_s = self._respond_or_raise(include_body)
-            if refuse_s:
-                self.close_connection = True
-                self.server.refuse_connections(refuse_s)
+            self._respond_or_raise(include_body)
         except _ConnectionGone:
             self.close_connection = True
         except (BrokenPipeError, ConnectionResetError):
@@ -276,7 +274,6 @@ class UpdateRequestHandler(BaseHTTPRequestHandler):
         return os.path.join(self.server.root, *segments)
 
     def _respond_or_raise(self, include_body):
-        """Answers; returns how long the server is to refuse connections after it."""
         target = self._target_path()
         try:
             behaviour = load_behaviour(target + SIDECAR_SUFFIX) if target else Behaviour()
@@ -286,6 +283,10 @@ class UpdateRequestHandler(BaseHTTPRequestHandler):
                             include_body)
             return
 
+        if behaviour.refuse_connections_s:
+            # Before the answer goes out, so that no client can connect again after it.
+            self.server.refuse_connections(behaviour.refuse_connections_s)
+            self.close_connection = True
         self._pause(behaviour.delay_headers_s)
         if behaviour.reset_before_headers:
             self._reset_connection()
@@ -323,7 +324,6 @@ class UpdateRequestHandler(BaseHTTPRequestHandler):
             self._send_response(status, content_type, body, length, behaviour, include_body)
         finally:
             body.close()
-        return behaviour.refuse_connections_s
 
     def _send_response(self, status, content_type, body, length, behaviour, include_body):
         headers = [("Content-Type", content_type)]
