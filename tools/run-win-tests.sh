@@ -1,6 +1,7 @@
 #!/bin/bash
 # Runs the Windows tests of a build under Wine, in a fresh prefix, under Xvfb, with the
-# local update server started for the run. Usage: run-win-tests.sh BUILD_DIR [ctest args]
+# local update server (and, when installed, a real nginx and squid) started for the
+# run. Usage: run-win-tests.sh BUILD_DIR [ctest args]
 set -euo pipefail
 SRC=$(cd "$(dirname "$0")/.." && pwd)
 BUILD=$(cd "$1" && pwd)
@@ -8,6 +9,10 @@ shift
 . "$SRC/tools/wine-session.sh"
 start_wine_session wine
 start_update_server 5400
+# The real nginx and squid for the real-server tests; without them those tests skip.
+if real_servers_installed; then
+    start_real_servers "$WORK/real"
+fi
 
 # Two small drives for the fault tests, where this run may mount (as root): T: a 1 MB
 # tmpfs that no package fits on, R: a read-only view of a folder the tests fill through

@@ -1,8 +1,9 @@
 #!/bin/bash
 # Builds everything and runs every test: the portable core natively under ASan and
-# UBSan, the fuzz targets as bounded regressions, the update server's own tests, and
-# the Windows build under Wine (unit tests against the real platform calls, then the
-# end-to-end tests of the real Seekwell.exe). Installs what is missing first.
+# UBSan, the fuzz targets as bounded regressions, the update server's own tests and the
+# routes of the real nginx and squid, and the Windows build under Wine (unit tests
+# against the real platform calls, then the end-to-end tests of the real Seekwell.exe).
+# Installs what is missing first.
 set -euo pipefail
 SRC=$(cd "$(dirname "$0")/.." && pwd)
 OUT="${SEEKWELL_BUILD_ROOT:-$SRC/out}"
@@ -28,8 +29,8 @@ CC=clang CXX=clang++ cmake -G Ninja -S "$SRC" -B "$OUT/fuzz" -DCMAKE_BUILD_TYPE=
 cmake --build "$OUT/fuzz" -j2
 ctest --test-dir "$OUT/fuzz" --output-on-failure -L fuzz
 
-step "update server tests"
-/usr/bin/python3 -m unittest discover -s "$SRC/tools" -p 'test_update_server.py'
+step "update server tests; the real nginx and squid routes"
+/usr/bin/python3 -m unittest discover -s "$SRC/tools" -p 'test_*.py'
 
 step "Windows build (mingw-w64, i686)"
 cmake -G Ninja -S "$SRC" -B "$OUT/win" -DCMAKE_BUILD_TYPE=Release \

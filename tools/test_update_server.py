@@ -361,6 +361,35 @@ class LifetimeTest(unittest.TestCase):
         server = self.start(max_seconds=0.5)
         self.assertEqual(server.process.wait(5), 0)
 
+    def test_refusing_connections_after_an_answer_and_listening_again(self):
+        with open(os.path.join(self.root, STORE, "version.txt"), "wb") as out:
+            out.write(b"3.0.1.5\r\n")
+        with open(os.path.join(self.root, STORE, "version.txt.behave.json"), "w") as out:
+            json.dump({"refuse_connections_ms": 1000}, out)
+        server = self.start()
+        connection = server.connection()
+        connection.request("GET", VERSION_PATH)
+        response = connection.getresponse()
+        self.assertEqual((200, b"3.0.1.5\r\n"), (response.status, response.read()))
+        self.assertEqual(("9", "close"), (response.getheader("Content-Length"), response.getheader("Connection")))
+        connection.close()
+        answered = time.monotonic()
+        with self.assertRaises(ConnectionRefusedError):
+            socket.create_connection(("127.0.0.1", server.port), timeout=5).close()
+        os.remove(os.path.join(self.root, STORE, "version.txt.behave.json"))
+        while True:
+            try:
+                raw, _ = raw_exchange(server.port, get_request(VERSION_PATH))
+                break
+            except ConnectionRefusedError:
+                self.assertLess(time.monotonic() - answered, 3)
+                time.sleep(0.05)
+        self.assertGreater(time.monotonic() - answered, 0.9)
+        self.assertEqual(b"3.0.1.5\r\n", split_response(raw)[1])
+        # Stopping while refusing ends the process at once too.
+        server.process.send_signal(signal.SIGTERM)
+        self.assertEqual(server.process.wait(5), 0)
+
     def test_large_file_is_streamed_without_holding_it_in_memory(self):
         size = 50 * 1024 * 1024
         package = os.path.join(self.root, STORE, "QuorvelUpdate.exe")

@@ -24,6 +24,10 @@ read afresh on every request (the served file itself need not exist). Its fields
   redirect_to          Location header; body empty unless body/body_hex is given
   chunk_size           write size for the body; without it and without any pacing the
                        file goes out with sendfile
+  refuse_connections_ms  stop listening for this long from this request on, and close
+                       its connection after the answer: the next connection is refused, as
+                       by a server that went away (a client's proxy settings stay as they
+                       were)
 
 Whenever the connection cannot carry a further response (short body, announced length
 not sent, no Content-Length), it is closed after the response.
@@ -83,6 +87,7 @@ class Behaviour:
         "status", "body", "body_hex", "headers", "content_length", "omit_content_length",
         "delay_headers_ms", "reset_before_headers", "stall_after_bytes", "stall_ms", "drip",
         "close_after_bytes", "reset_after_bytes", "redirect_to", "chunk_size",
+        "refuse_connections_ms",
     }
 
     def __init__(self, fields=None):
@@ -145,6 +150,7 @@ class Behaviour:
 
         self.chunk_size = self._count(fields, "chunk_size")
         _require(self.chunk_size is None or self.chunk_size > 0, "chunk_size must be > 0")
+        self.refuse_connections_s = self._millis(fields, "refuse_connections_ms", 0)
 
     @staticmethod
     def _count(fields, name):
@@ -277,6 +283,10 @@ class UpdateRequestHandler(BaseHTTPRequestHandler):
                             include_body)
             return
 
+        if behaviour.refuse_connections_s:
+            # Before the answer goes out, so that no client can connect again after it.
+            self.server.refuse_connections(behaviour.refuse_connections_s)
+            self.close_connection = True
         self._pause(behaviour.delay_headers_s)
         if behaviour.reset_before_headers:
             self._reset_connection()
@@ -322,6 +332,8 @@ class UpdateRequestHandler(BaseHTTPRequestHandler):
         else:
             announced = behaviour.content_length if behaviour.content_length is not None else length
             headers.append(("Content-Length", str(announced)))
+            if behaviour.refuse_connections_s:
+                headers.append(("Connection", "close"))
         if behaviour.redirect_to is not None:
             headers.append(("Location", behaviour.redirect_to))
         for name, value in behaviour.headers.items():
@@ -423,7 +435,35 @@ class UpdateServer(socketserver.ThreadingMixIn, socketserver.TCPServer):
         self.log_path = log_path
         self.stopping = threading.Event()
         self._log_lock = threading.Lock()
+        self._listening_lock = threading.Lock()
         super().__init__(("127.0.0.1", port), UpdateRequestHandler)
+
+    def start_serving(self):
+        threading.Thread(target=self.serve_forever, kwargs={"poll_interval": 0.1}, daemon=True).start()
+
+    def stop_serving(self):
+        with self._listening_lock:
+            self.shutdown()
+            self.server_close()
+
+    def refuse_connections(self, seconds):
+        """Closes the listening socket now and opens it again on the same port later."""
+        with self._listening_lock:
+            self.shutdown()
+            self.server_close()
+
+        def listen_again():
+            if self.stopping.wait(seconds):
+                return
+            with self._listening_lock:
+                if self.stopping.is_set():
+                    return
+                self.socket = socket.socket(self.address_family, self.socket_type)
+                self.server_bind()
+                self.server_activate()
+                self.start_serving()
+
+        threading.Thread(target=listen_again, daemon=True).start()
 
     def log_request_line(self, request_line, agent):
         line = "%s | UA: %s\n" % (request_line.replace("\r", "\\r"), agent)
@@ -454,8 +494,7 @@ def serve(root, port, port_file, log_path, max_seconds):
 
     signal.signal(signal.SIGTERM, request_stop)
     signal.signal(signal.SIGINT, request_stop)
-    threading.Thread(target=server.serve_forever, kwargs={"poll_interval": 0.1},
-                     daemon=True).start()
+    server.start_serving()
 
     deadline = time.monotonic() + max_seconds if max_seconds > 0 else None
     while not server.stopping.wait(0.1):
@@ -463,8 +502,7 @@ def serve(root, port, port_file, log_path, max_seconds):
             sys.stderr.write("update_server: --max-seconds %g reached, exiting\n" % max_seconds)
             break
     server.stopping.set()
-    server.shutdown()
-    server.server_close()
+    server.stop_serving()
     return 0
 
 

@@ -2,8 +2,11 @@
 # folder with a fresh 32-bit prefix, the local update server on a free port, the
 # environment the Windows programs read to find it, and cleanup when the script exits.
 # The sourcing script sets SRC. Add work of its own to the cleanup with on_session_exit.
+# The real nginx and squid of tools/real-servers.sh can join the session too
+# (start_real_servers; they are stopped with the session).
 
 to_windows() { echo "Z:$1" | tr '/' '\\'; }
+. "$SRC/tools/real-servers.sh"
 
 SERVER=""
 SESSION_EXIT_STEPS=()
@@ -11,6 +14,7 @@ on_session_exit() { SESSION_EXIT_STEPS+=("$1"); }
 end_wine_session() {
     [ -n "$SERVER" ] && kill "$SERVER" 2>/dev/null || true
     wineserver -k 2>/dev/null || true
+    stop_real_servers
     local step
     for step in "${SESSION_EXIT_STEPS[@]}"; do eval "$step"; done
     rm -rf --one-file-system "$WORK"
@@ -28,7 +32,30 @@ start_wine_session() {
 }
 
 # start_update_server MAX_SECONDS: serves $WORK/www, logs requests to
-# $WORK/requests.log, and exports the port, folder and log for the Windows programs.
+# $WORK/requests.log, and exports for the Windows programs SEEKWELL_TEST_PORT (its
+# loopback port), SEEKWELL_TEST_WWW (Windows path of the served folder) and
+# SEEKWELL_TEST_LOG (Windows path of the request log).
+#
+# start_real_servers DIR (tools/real-servers.sh) exports, for the real nginx and squid:
+#   SEEKWELL_REAL_WWW           Windows path of nginx's root; publish files as a vendor
+#                               stages them, under store\<token>\Quorvel30\
+#   SEEKWELL_REAL_PROXY_PLAIN   127.0.0.1:PORT of each squid route, to set as the prefix's
+#   SEEKWELL_REAL_PROXY_CACHED  proxy: plain (caching, honours no-cache requests), cached
+#   SEEKWELL_REAL_PROXY_GZIP    (answers from its cache whatever is asked), gzip (chunked,
+#   SEEKWELL_REAL_PROXY_AUTH    no length, compressed when asked; not cached), auth (407
+#   SEEKWELL_REAL_PROXY_DOWN    for ever), down (nginx gone: squid's 502 page), forbidden
+#   SEEKWELL_REAL_PROXY_FORBIDDEN  (nginx's 403 page); a file not published gives nginx's
+#                               404 page on any route that reaches it
+#   SEEKWELL_REAL_PROXY_LOG     Windows path of squid's access log: per request
+#                               "<time> <ms> <client> <CODE>/<status> <bytes> <method> <url>
+#                               ..." then its request and reply headers; CODE is TCP_MISS
+#                               when nginx answered, TCP_HIT, TCP_MEM_HIT or
+#                               TCP_REFRESH_UNMODIFIED when the body came from the cache,
+#                               TCP_DENIED for the 407
+#   SEEKWELL_REAL_SERVER_LOG    Windows path of nginx's access log: per request "<port>
+#                               "<request line>" <status> <bytes> ae=".." cc=".."
+#                               pragma=".." ims=".." via=".."", the Accept-Encoding,
+#                               Cache-Control, Pragma, If-Modified-Since and Via it got
 start_update_server() {
     /usr/bin/python3 "$SRC/tools/update_server.py" --root "$WORK/www" --port-file "$WORK/port" \
         --log "$WORK/requests.log" --max-seconds "$1" >/dev/null &
