@@ -18,7 +18,7 @@ echo "Making a fresh Wine prefix..."
 start_wine_session demo
 mkdir -p "$SHOTS"
 rm -f "$SHOTS"/*.png "$SHOTS"/*.bmp
-start_update_server 3600
+start_update_server 3600 "$OUT/win/signing/dev-private.pem"
 export SEEKWELL_TEST_ARTIFACTS=$(to_windows "$SHOTS")
 
 if [ -n "${DISPLAY:-}" ]; then

@@ -8,7 +8,7 @@ BUILD=$(cd "$1" && pwd)
 shift
 . "$SRC/tools/wine-session.sh"
 start_wine_session wine
-start_update_server 5400
+start_update_server 5400 "$BUILD/signing/dev-private.pem"
 # The real nginx and squid for the real-server tests; without them those tests skip.
 if real_servers_installed; then
     start_real_servers "$WORK/real"

@@ -13,6 +13,7 @@ import tempfile
 import time
 import unittest
 
+import publish
 import update_server
 
 SERVER_SCRIPT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "update_server.py")
@@ -24,10 +25,10 @@ PACKAGE_PATH = "/" + STORE + "/QuorvelUpdate.exe"
 class ServerProcess:
     """The server started on port 0 over a root folder, with a safety time limit."""
 
-    def __init__(self, root, log_path, port_file, max_seconds=60):
+    def __init__(self, root, log_path, port_file, max_seconds=60, extra=()):
         self.process = subprocess.Popen(
             [sys.executable, SERVER_SCRIPT, "--root", root, "--log", log_path,
-             "--port-file", port_file, "--max-seconds", str(max_seconds)],
+             "--port-file", port_file, "--max-seconds", str(max_seconds)] + list(extra),
             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         ready, _, _ = select.select([self.process.stdout], [], [], 10)
         if not ready:
@@ -85,7 +86,9 @@ class ServerTestCase(unittest.TestCase):
         cls.log_path = os.path.join(cls.temp.name, "requests.log")
         cls.port_file = os.path.join(cls.temp.name, "port")
         os.makedirs(os.path.join(cls.root, STORE))
-        cls.server = ServerProcess(cls.root, cls.log_path, cls.port_file)
+        cls.signing_key, cls.public_key = publish.generate_key(cls.temp.name, "dev")
+        cls.server = ServerProcess(cls.root, cls.log_path, cls.port_file,
+                                   extra=["--signing-key", cls.signing_key])
 
     @classmethod
     def tearDownClass(cls):
@@ -120,6 +123,34 @@ class ServerTestCase(unittest.TestCase):
 
 
 class ServingTest(ServerTestCase):
+    def test_stage_control_publishes_signed_releases_unlogged(self):
+        self.put(PACKAGE_PATH, b"package bytes")
+        open(self.log_path, "w").close()
+
+        def stage(**request):
+            connection = self.server.connection()
+            try:
+                connection.request("POST", update_server.STAGE_PATH, body=json.dumps(request))
+                response = connection.getresponse()
+                return response.status, response.read()
+            finally:
+                connection.close()
+
+        folder = os.path.join(self.root, STORE)
+        dev = [publish.load_public_key(self.public_key)]
+        status, body = stage(folder=STORE, version="3.0.1.3", extra_lines=["notes"])
+        self.assertEqual(200, status, body)
+        self.assertTrue(body.startswith(b"3.0.1.3\npackage QuorvelUpdate.exe 13 "))
+        self.assertEqual([], publish.verify(folder, dev, "QuorvelUpdate.exe"))
+        self.assertEqual(200, stage(folder=STORE, version="3.0.1.3", key="other")[0])
+        self.assertEqual(["the signature does not verify under any of the keys given"], publish.verify(folder, dev))
+        for request in (dict(folder=STORE, version="3.0.10.3"), dict(folder="../..", version="3.0.1.3"),
+                        dict(folder=STORE, version="3.0.1.3", key="stolen"), dict(version="3.0.1.3")):
+            status, body = stage(**request)
+            self.assertEqual(400, status, request)
+            self.assertIn(b"cannot stage", body)
+        self.assertEqual([], self.log_lines())
+
     def test_port_file_holds_the_printed_port(self):
         with open(self.port_file) as port_file:
             self.assertEqual(int(port_file.read()), self.server.port)

@@ -33,6 +33,20 @@ Whenever the connection cannot carry a further response (short body, announced l
 not sent, no Content-Length), it is closed after the response.
 
 Every request line is appended to --log as "<request line> | UA: <User-Agent>".
+
+Signed releases: with --signing-key (the build's development key), a test publishes a
+release the way a vendor does, with tools/publish.py, by posting a JSON object to
+/__control/stage (this exact path only; it never serves a file, and is not logged):
+
+  folder        the product folder under the root, e.g. "store/q7k2m9x4/Quorvel30"
+  version       the version line ("3.0.1.3")
+  packages      names of files in that folder to list; default every file there but
+                version.txt, sidecars and hidden files
+  key           "dev" (--signing-key) or "other" (a throwaway key the server makes, which
+                no updater holds); default "dev"
+  extra_lines   further signed lines before the signature
+
+The answer is 200 with the version file written, or 400 with the reason.
 """
 
 import argparse
@@ -41,19 +55,24 @@ import io
 import json
 import os
 import random
+import shutil
 import signal
 import socket
 import socketserver
 import struct
 import sys
+import tempfile
 import termios
 import threading
 import time
 import urllib.parse
 from http import HTTPStatus
+
+import publish
 from http.server import BaseHTTPRequestHandler
 
 SIDECAR_SUFFIX = ".behave.json"
+STAGE_PATH = "/__control/stage"
 DEFAULT_CHUNK_SIZE = 64 * 1024
 DEFAULT_STALL_MS = 3_600_000
 # Not a power of two, so a dropped or repeated transfer block shifts the pattern.
@@ -241,7 +260,9 @@ class UpdateRequestHandler(BaseHTTPRequestHandler):
         parsed = super().parse_request()
         headers = getattr(self, "headers", None)
         agent = headers.get("User-Agent", "") if parsed and headers is not None else ""
-        self.server.log_request_line(self.requestline, agent)
+        # The tests' own staging requests are not what the updater asked for.
+        if not (parsed and self.command == "POST" and self.path == STAGE_PATH):
+            self.server.log_request_line(self.requestline, agent)
         return parsed
 
     def log_request(self, code="-", size="-"):
@@ -255,6 +276,23 @@ class UpdateRequestHandler(BaseHTTPRequestHandler):
 
     def do_HEAD(self):
         self._respond(include_body=False)
+
+    def do_POST(self):
+        length = int(self.headers.get("Content-Length") or 0)
+        request = self.rfile.read(length) if length > 0 else b""
+        if self.path != STAGE_PATH:
+            self._send_text(HTTPStatus.NOT_FOUND, "only %s takes a POST\n" % STAGE_PATH, True)
+            return
+        try:
+            version_file = self.server.stage_release(json.loads(request.decode("utf-8")))
+        except (ValueError, KeyError, TypeError, publish.PublishError) as error:
+            self._send_text(HTTPStatus.BAD_REQUEST, "cannot stage: %s\n" % error, True)
+            return
+        self.send_response(HTTPStatus.OK)
+        self.send_header("Content-Type", "text/plain")
+        self.send_header("Content-Length", str(len(version_file)))
+        self.end_headers()
+        self.wfile.write(version_file)
 
     def _respond(self, include_body):
         try:
@@ -430,9 +468,13 @@ class UpdateServer(socketserver.ThreadingMixIn, socketserver.TCPServer):
     allow_reuse_address = True
     request_queue_size = 64
 
-    def __init__(self, port, root, log_path):
+    def __init__(self, port, root, log_path, signing_key=None):
         self.root = os.path.abspath(root)
         self.log_path = log_path
+        self.signing_key = signing_key
+        self._other_key = None
+        self.other_key_folder = None
+        self._stage_lock = threading.Lock()
         self.stopping = threading.Event()
         self._log_lock = threading.Lock()
         self._listening_lock = threading.Lock()
@@ -465,6 +507,34 @@ class UpdateServer(socketserver.ThreadingMixIn, socketserver.TCPServer):
 
         threading.Thread(target=listen_again, daemon=True).start()
 
+    def _key_path(self, which):
+        if which == "dev":
+            if not self.signing_key:
+                raise ValueError("the server was started without --signing-key")
+            return self.signing_key
+        if which == "other":
+            if self._other_key is None:
+                self.other_key_folder = tempfile.mkdtemp(prefix="seekwell-other-key-")
+                self._other_key = publish.generate_key(self.other_key_folder, "other")[0]
+            return self._other_key
+        raise ValueError("key must be \"dev\" or \"other\"")
+
+    def stage_release(self, request):
+        """Publishes a signed release in a served folder; returns the version file."""
+        folder = os.path.realpath(os.path.join(self.root, request["folder"]))
+        if os.path.commonpath([folder, os.path.realpath(self.root)]) != os.path.realpath(self.root):
+            raise ValueError("the folder leaves the served root")
+        os.makedirs(folder, exist_ok=True)
+        names = request.get("packages")
+        if names is None:
+            names = sorted(name for name in os.listdir(folder)
+                           if os.path.isfile(os.path.join(folder, name)) and not name.startswith(".")
+                           and name != publish.VERSION_FILE and not name.endswith(SIDECAR_SUFFIX))
+        with self._stage_lock:
+            return publish.stage(self._key_path(request.get("key", "dev")), request["version"],
+                                 [os.path.join(folder, name) for name in names], folder,
+                                 request.get("extra_lines", []))
+
     def log_request_line(self, request_line, agent):
         line = "%s | UA: %s\n" % (request_line.replace("\r", "\\r"), agent)
         with self._log_lock:
@@ -482,8 +552,8 @@ class UpdateServer(socketserver.ThreadingMixIn, socketserver.TCPServer):
             super().handle_error(request, client_address)
 
 
-def serve(root, port, port_file, log_path, max_seconds):
-    server = UpdateServer(port, root, log_path)
+def serve(root, port, port_file, log_path, max_seconds, signing_key=None):
+    server = UpdateServer(port, root, log_path, signing_key)
     chosen_port = server.server_address[1]
     if port_file:
         _write_atomically(port_file, "%d\n" % chosen_port)
@@ -503,6 +573,8 @@ def serve(root, port, port_file, log_path, max_seconds):
             break
     server.stopping.set()
     server.stop_serving()
+    if server.other_key_folder:
+        shutil.rmtree(server.other_key_folder, ignore_errors=True)
     return 0
 
 
@@ -516,6 +588,7 @@ def main(argv=None):
     parser.add_argument("--log", help="request log, appended; default standard error")
     parser.add_argument("--max-seconds", type=float, default=0,
                         help="exit by itself after this long; 0 = run until signalled")
+    parser.add_argument("--signing-key", help="private key (PEM) for signed releases staged by the tests")
     parser.add_argument("--make-file", metavar="PATH", help="write a package file and exit")
     parser.add_argument("--size", type=int, help="size in bytes for --make-file")
     parser.add_argument("--seed", type=int, default=0, help="pattern seed for --make-file")
@@ -532,7 +605,7 @@ def main(argv=None):
         parser.error("--root %s is not a folder" % args.root)
     if not 0 <= args.port <= 65535:
         parser.error("--port must be 0..65535")
-    return serve(args.root, args.port, args.port_file, args.log, args.max_seconds)
+    return serve(args.root, args.port, args.port_file, args.log, args.max_seconds, args.signing_key)
 
 
 if __name__ == "__main__":

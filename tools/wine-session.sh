@@ -31,8 +31,9 @@ start_wine_session() {
     "$SRC/tools/new-prefix.sh"
 }
 
-# start_update_server MAX_SECONDS: serves $WORK/www, logs requests to
-# $WORK/requests.log, and exports for the Windows programs SEEKWELL_TEST_PORT (its
+# start_update_server MAX_SECONDS [SIGNING_KEY]: serves $WORK/www, logs requests to
+# $WORK/requests.log, stages signed releases with SIGNING_KEY (the build's development
+# key, <build>/signing/dev-private.pem) when the tests ask, and exports for the Windows programs SEEKWELL_TEST_PORT (its
 # loopback port), SEEKWELL_TEST_WWW (Windows path of the served folder) and
 # SEEKWELL_TEST_LOG (Windows path of the request log).
 #
@@ -57,8 +58,10 @@ start_wine_session() {
 #                               pragma=".." ims=".." via=".."", the Accept-Encoding,
 #                               Cache-Control, Pragma, If-Modified-Since and Via it got
 start_update_server() {
+    local signing=()
+    [ -n "${2:-}" ] && signing=(--signing-key "$2")
     /usr/bin/python3 "$SRC/tools/update_server.py" --root "$WORK/www" --port-file "$WORK/port" \
-        --log "$WORK/requests.log" --max-seconds "$1" >/dev/null &
+        --log "$WORK/requests.log" --max-seconds "$1" "${signing[@]}" >/dev/null &
     SERVER=$!
     for _ in $(seq 1 100); do [ -s "$WORK/port" ] && break; sleep 0.05; done
     export SEEKWELL_TEST_PORT=$(cat "$WORK/port")
