@@ -10,7 +10,7 @@ OUT="${SEEKWELL_BUILD_ROOT:-$SRC/out}"
 
 cmake -G Ninja -S "$SRC" -B "$OUT/win" -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE="$SRC/cmake/mingw-i686.cmake" >/dev/null
-cmake --build "$OUT/win" -j2 --target demo_road >/dev/null
+cmake --build "$OUT/win" -j2 --target demo_road fake_installer >/dev/null
 
 SHOTS="${SEEKWELL_DEMO_SHOTS:-$OUT/demo-screenshots}"
 . "$SRC/tools/wine-session.sh"
@@ -19,6 +19,11 @@ start_wine_session demo
 mkdir -p "$SHOTS"
 rm -f "$SHOTS"/*.png "$SHOTS"/*.bmp
 start_update_server 3600 "$OUT/win/signing/dev-private.pem"
+# The vendor's side: a signed release of 3.0.1.3 staged with the publishing tool and the
+# build's development key; the package is a stand-in installer.
+cp "$OUT/win/fake_installer.exe" "$WORK/QuorvelUpdate.exe"
+/usr/bin/python3 "$SRC/tools/publish.py" stage --key "$OUT/win/signing/dev-private.pem" --version 3.0.1.3 \
+    --package "$WORK/QuorvelUpdate.exe" --root "$WORK/www" >/dev/null
 export SEEKWELL_TEST_ARTIFACTS=$(to_windows "$SHOTS")
 
 if [ -n "${DISPLAY:-}" ]; then

@@ -35,10 +35,10 @@ Installation SetUpDemo()
     Installation installation;
     installation.Register("English");
     testserver::RouteUpdateHostToServer();
-    testserver::ServeVersionFile("3.0.1.3\r\n");
-    // The package drips in, so the progress bar can be watched.
-    testserver::ServePackage(ReadFileBytes(BuildDirectory() + "fake_installer.exe"),
-                             R"({"drip": {"bytes": 8192, "every_ms": 40}})");
+    // The release was staged and signed by the vendor's tool before the demo started;
+    // the package drips in, so the progress bar can be watched.
+    testserver::WriteFile(testserver::ProductFolder() + "\\" SEEKWELL_PACKAGE_NAME ".behave.json",
+                          R"({"drip": {"bytes": 8192, "every_ms": 40}})");
     MakeFolders("C:\\Downloads");
     DeleteFileA("C:\\Downloads\\" SEEKWELL_PACKAGE_NAME);
     DeleteFileA("C:\\Downloads\\" SEEKWELL_PACKAGE_NAME ".ran.txt");
