@@ -10,9 +10,9 @@
 #include "InstalledVersion.h"
 #include "ServerVersion.h"
 #include "TestServer.h"
-#include "WinTestSupport.h"
+#include "TestFiles.h"
 
-using namespace wintest;
+using testfiles::BuildDirectory;
 
 namespace
 {
@@ -281,8 +281,9 @@ class ServerVersion : public ::testing::Test
   protected:
     void SetUp() override
     {
-        if (!testserver::PrepareFreshServer())
-            GTEST_SKIP() << "no local update server (run through tools/run-win-tests.sh)";
+        const std::string missing = testserver::PrepareFreshServer();
+        if (!missing.empty())
+            FAIL() << missing;
         m_server = kBefore;
     }
     void TearDown() override
