@@ -1,8 +1,9 @@
 // The package transfer, measured from inside, one transfer per process so that the peak
 // working set belongs to it.
-//   product URL TARGET LABEL  the updater's path: DownloadPackage with CDownloadStatus
-//                             moving the bar of a shown updater dialog and pumping
-//   bare URL TARGET LABEL     URLDownloadToFileA alone, with a callback that does nothing
+//   product URL TARGET LABEL [keep]  the updater's path: DownloadPackage reporting to a
+//                             progress that moves the bar of a shown updater dialog and
+//                             pumps, as the dialog does; "keep" leaves the file in place
+//   bare URL TARGET LABEL [keep]  URLDownloadToFileA alone, with a callback that does nothing
 //   price MEGABYTES           no transfer: what one notification costs, fed straight into
 //                             the updater's callback at one per 8 KiB, and its parts
 #include <windows.h>
@@ -11,17 +12,19 @@
 
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "BenchSupport.h"
+#include "Controls.h"
 #include "Download.h"
 #include "DownloadStatus.h"
-#include "UpdaterDlg.h"
+#include "MessagePump.h"
 #include "resource.h"
 
 namespace
 {
 // Messages taken off this thread's queue, and how many of them the updater's own pump
-// took (inside OnProgress).
+// took (inside a notification).
 int g_messagesTaken = 0;
 int g_messagesTakenInProgress = 0;
 int g_progressDepth = 0;
@@ -37,33 +40,75 @@ LRESULT CALLBACK CountTakenMessages(int code, WPARAM removal, LPARAM message)
     return CallNextHookEx(nullptr, code, removal, message);
 }
 
-// The product's callback, unchanged, with a stopwatch around each notification. Time
-// spent in a notification nested inside another (should the pump dispatch the
-// platform's next data message) is counted once, for the inner call.
-class CTimedStatus : public CDownloadStatus
+INT_PTR CALLBACK PassiveDialogProc(HWND, UINT message, WPARAM, LPARAM)
+{
+    return message == WM_INITDIALOG ? TRUE : FALSE;
+}
+
+// The updater's dialog template, shown and painted, its bar moved as the updater's own
+// dialog moves it.
+class CShownUpdaterDialog
 {
   public:
-    HRESULT STDMETHODCALLTYPE OnProgress(ULONG progress, ULONG progressMax, ULONG statusCode,
-                                         LPCWSTR statusText) noexcept override
+    CShownUpdaterDialog()
+    {
+        InitCommonControls();
+        m_window = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_UPDATER), nullptr,
+                                      PassiveDialogProc, 0);
+        ShowWindow(m_window, SW_SHOWNORMAL);
+        UpdateWindow(m_window);
+        m_bar.Attach(GetDlgItem(m_window, IDC_PROGRESS));
+        m_bar.SetRange(0, 100);
+    }
+    CShownUpdaterDialog(const CShownUpdaterDialog&) = delete;
+    CShownUpdaterDialog& operator=(const CShownUpdaterDialog&) = delete;
+    ~CShownUpdaterDialog() { DestroyWindow(m_window); }
+
+    void MoveBar(int percent) const { m_bar.SetPos(percent); }
+    int BarPosition() const { return static_cast<int>(SendMessageA(m_bar.GetSafeHwnd(), PBM_GETPOS, 0, 0)); }
+
+  private:
+    HWND m_window = nullptr;
+    CProgressCtrl m_bar;
+};
+
+// The download's view of the updater's dialog, as the dialog implements it (the bar
+// moved, the queue pumped), with a stopwatch around each call. A notification's time
+// runs from its bar move to the end of its pump; time spent in a notification nested
+// inside another (should the pump dispatch the platform's next data message) is
+// counted once, for the inner one.
+class CTimedProgress : public IDownloadProgress
+{
+  public:
+    explicit CTimedProgress(const CShownUpdaterDialog& dialog) : m_dialog(dialog) {}
+
+    void SetDownloadProgress(int percent) override
     {
         ++notifications;
         ++g_progressDepth;
         if (g_progressDepth > deepestNesting)
             deepestNesting = g_progressDepth;
-        const int64_t outerChildren = m_childTicks;
+        m_open.push_back(Open{bench::Ticks(), m_childTicks, percent});
         m_childTicks = 0;
-        const int64_t start = bench::Ticks();
-        const HRESULT result = CDownloadStatus::OnProgress(progress, progressMax, statusCode, statusText);
-        const int64_t spent = bench::Ticks() - start;
+        m_dialog.MoveBar(percent);
+    }
+
+    void PumpMessages() override
+    {
+        PumpWaitingMessages();
+        if (m_open.empty())
+            return;
+        const Open notification = m_open.back();
+        m_open.pop_back();
+        const int64_t spent = bench::Ticks() - notification.start;
         const int64_t own = spent - m_childTicks;
         ownTicks += own;
         if (trace)
-            bench::Note("notification %lu of %lu bytes, status %lu, at %.1f ms: %.3f ms in OnProgress",
-                        progress, progressMax, statusCode, bench::TicksToMs(start - transferStart),
-                        bench::TicksToMs(own));
-        m_childTicks = outerChildren + spent;
+            bench::Note("notification %d, bar at %d %%, at %.1f ms: %.3f ms moving the bar and pumping",
+                        notifications, notification.percent,
+                        bench::TicksToMs(notification.start - transferStart), bench::TicksToMs(own));
+        m_childTicks = notification.outerChildTicks + spent;
         --g_progressDepth;
-        return result;
     }
 
     bool trace = true;
@@ -73,6 +118,14 @@ class CTimedStatus : public CDownloadStatus
     int64_t ownTicks = 0;
 
   private:
+    struct Open
+    {
+        int64_t start;
+        int64_t outerChildTicks;
+        int percent;
+    };
+    const CShownUpdaterDialog& m_dialog;
+    std::vector<Open> m_open;
     int64_t m_childTicks = 0;
 };
 
@@ -108,47 +161,6 @@ class CBareCallback : public IBindStatusCallback
     int notifications = 0;
 };
 
-INT_PTR CALLBACK PassiveDialogProc(HWND, UINT message, WPARAM, LPARAM)
-{
-    return message == WM_INITDIALOG ? TRUE : FALSE;
-}
-
-// The updater's dialog template, shown and painted, with an updater dialog object bound
-// to it as the callback's owner, so the bar really repaints.
-class CShownUpdaterDialog
-{
-  public:
-    CShownUpdaterDialog()
-    {
-        InitCommonControls();
-        m_window = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_UPDATER), nullptr,
-                                      PassiveDialogProc, 0);
-        ShowWindow(m_window, SW_SHOWNORMAL);
-        UpdateWindow(m_window);
-        dialog.m_hWnd = m_window;
-        dialog.m_progress.m_hWnd = GetDlgItem(m_window, IDC_PROGRESS);
-        dialog.m_progress.SetRange(0, 100);
-    }
-    CShownUpdaterDialog(const CShownUpdaterDialog&) = delete;
-    CShownUpdaterDialog& operator=(const CShownUpdaterDialog&) = delete;
-    ~CShownUpdaterDialog()
-    {
-        dialog.m_progress.m_hWnd = nullptr;
-        dialog.m_hWnd = nullptr;
-        DestroyWindow(m_window);
-    }
-
-    int BarPosition() const
-    {
-        return static_cast<int>(SendMessageA(dialog.m_progress.m_hWnd, PBM_GETPOS, 0, 0));
-    }
-
-    CUpdaterDlg dialog;
-
-  private:
-    HWND m_window = nullptr;
-};
-
 int64_t FileSize(const std::string& path)
 {
     WIN32_FILE_ATTRIBUTE_DATA attributes;
@@ -158,7 +170,7 @@ int64_t FileSize(const std::string& path)
 }
 
 int Transfer(const std::string& variant, const std::string& url, const std::string& target,
-             const std::string& group)
+             const std::string& group, bool keepFile)
 {
     // A copy left in the internet cache by an earlier run would be answered without the
     // server; the updater's path forgets it by itself, the bare call is given the same
@@ -175,19 +187,17 @@ int Transfer(const std::string& variant, const std::string& url, const std::stri
     if (variant == "product")
     {
         CShownUpdaterDialog shown;
-        CTimedStatus status;
-        status.m_owner = &shown.dialog;
+        CTimedProgress progress(shown);
         const double cpuBefore = bench::ProcessCpuMs();
         const int64_t start = bench::Ticks();
-        status.transferStart = start;
-        status.ArmDeadline();
-        const DownloadOutcome outcome = DownloadPackage(url, target, status);
+        progress.transferStart = start;
+        const DownloadOutcome outcome = DownloadPackage(url, target, progress);
         wallMs = bench::MsSince(start);
         cpuMs = bench::ProcessCpuMs() - cpuBefore;
         complete = outcome.verdict == DownloadVerdict::Complete;
-        notifications = status.notifications;
-        bench::Result(group, "onprogress_ms", bench::TicksToMs(status.ownTicks));
-        bench::Result(group, "nesting", status.deepestNesting);
+        notifications = progress.notifications;
+        bench::Result(group, "onprogress_ms", bench::TicksToMs(progress.ownTicks));
+        bench::Result(group, "nesting", progress.deepestNesting);
         bench::Result(group, "bar", shown.BarPosition());
     }
     else
@@ -214,9 +224,11 @@ int Transfer(const std::string& variant, const std::string& url, const std::stri
     bench::Result(group, "messages_in_progress", g_messagesTakenInProgress);
     bench::Result(group, "peak_ws_kib", bench::PeakWorkingSetKiB());
 
-    // The file and the cache's copy of a large package are not needed any more.
+    // The file (unless the caller compares it) and the cache's copy of a large package
+    // are not needed any more.
     (void)DeleteUrlCacheEntryA(url.c_str());
-    (void)DeleteFileA(target.c_str());
+    if (!keepFile)
+        (void)DeleteFileA(target.c_str());
     return complete ? 0 : 1;
 }
 
@@ -239,11 +251,11 @@ int PriceNotifications(int megabytes)
     const ULONG total = static_cast<ULONG>(megabytes) * 1024u * 1024u;
     constexpr ULONG kBlock = 8 * 1024;
     CShownUpdaterDialog shown;
-    CTimedStatus status;
-    status.trace = false;
-    status.m_owner = &shown.dialog;
+    CTimedProgress progress(shown);
+    progress.trace = false;
+    CDownloadStatus status(progress);
     status.ArmDeadline();
-    status.PumpMessages();
+    PumpWaitingMessages();
 
     CBareCallback nothing;
     for (IBindStatusCallback* callee :
@@ -257,21 +269,20 @@ int PriceNotifications(int megabytes)
         bench::Result(group, part + "_wall_ms", bench::MsSince(start));
         bench::Result(group, part + "_cpu_ms", bench::ProcessCpuMs() - cpuBefore);
     }
-    bench::Result(group, "notifications", status.notifications);
+    bench::Result(group, "notifications", progress.notifications);
     bench::Result(group, "bar", shown.BarPosition());
 
     constexpr int kCalls = 2000;
-    bench::Result(group, "clock_us", MicrosecondsPerCall(kCalls, [&](int) { (void)status.m_clock(); }));
-    bench::Result(group, "bar_unmoved_us",
-                  MicrosecondsPerCall(kCalls, [&](int) { shown.dialog.SetDownloadProgress(50); }));
-    status.PumpMessages();
-    bench::Result(group, "pump_empty_us", MicrosecondsPerCall(kCalls, [&](int) { status.PumpMessages(); }));
+    bench::Result(group, "clock_us", MicrosecondsPerCall(kCalls, [&](int) { (void)progress.NowSeconds(); }));
+    bench::Result(group, "bar_unmoved_us", MicrosecondsPerCall(kCalls, [&](int) { shown.MoveBar(50); }));
+    PumpWaitingMessages();
+    bench::Result(group, "pump_empty_us", MicrosecondsPerCall(kCalls, [&](int) { PumpWaitingMessages(); }));
     // The repaints are timed on the clock and, over many of them, on the process's CPU
     // time, whose ticks are too coarse for one.
     const auto moveAndPump = [&](int percent)
     {
-        shown.dialog.SetDownloadProgress(percent);
-        status.PumpMessages();
+        shown.MoveBar(percent);
+        PumpWaitingMessages();
     };
     moveAndPump(0);
     double cpuBefore = bench::ProcessCpuMs();
@@ -289,10 +300,12 @@ int PriceNotifications(int megabytes)
 int main(int argc, char** argv)
 {
     const std::string variant = argc > 1 ? argv[1] : "";
-    if ((variant == "product" || variant == "bare") && argc == 5)
-        return Transfer(variant, argv[2], argv[3], std::string("download.") + argv[4] + "." + variant);
+    const bool keepFile = argc == 6 && std::string(argv[5]) == "keep";
+    if ((variant == "product" || variant == "bare") && (argc == 5 || keepFile))
+        return Transfer(variant, argv[2], argv[3], std::string("download.") + argv[4] + "." + variant,
+                        keepFile);
     if (variant == "price" && argc == 3)
         return PriceNotifications(std::atoi(argv[2]));
-    bench::Note("usage: bench_download <product|bare> URL TARGET LABEL | price MEGABYTES");
+    bench::Note("usage: bench_download <product|bare> URL TARGET LABEL [keep] | price MEGABYTES");
     return 2;
 }

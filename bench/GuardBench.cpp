@@ -1,5 +1,5 @@
 // Latency of the close-applications guard when none of the watched programs runs: the
-// updater's RunCloseAppsGuard (three CountRunningProcesses walks), beside three walks
+// updater's guard, GuardInstallation (three CountRunningProcesses walks), beside three walks
 // written with the same platform calls that do nothing but enumerate. Which calls depends
 // on the platform family this process sees (a copy of this program registered as a
 // Windows 98 program sees family 1). Usage: bench_guard REPETITIONS LABEL
@@ -11,8 +11,8 @@
 #include <string>
 
 #include "BenchSupport.h"
+#include "CloseAppsGuard.h"
 #include "ProcessCounter.h"
-#include "UpdaterDlg.h"
 
 namespace
 {
@@ -72,11 +72,10 @@ int main(int argc, char** argv)
     bench::Result(group, "platform", family);
     bench::Result(group, "processes", walk());
 
-    CUpdaterDlg updater;
     const auto timeGuard = [&]
     {
         const int64_t start = bench::Ticks();
-        updater.RunCloseAppsGuard();
+        GuardInstallation();
         return bench::MsSince(start);
     };
     const auto timeWalks = [&]

@@ -1,13 +1,15 @@
 #!/bin/bash
-# Throughput of a large package download: the updater's own transfer (DownloadPackage,
-# under Wine, through the proxy route the updater uses) beside curl fetching the same
-# file from the same local server the same way. Prints MB/s for each; asserts nothing
-# about speed. Usage: download-throughput.sh BUILD_DIR [megabytes, default 200] [runs, default 2]
+# Throughput of a large package download: the updater's own transfer (DownloadPackage
+# through bench_download.exe, under Wine, through the proxy route the updater uses)
+# beside curl fetching the same file from the same local server the same way. Prints
+# MB/s for each; asserts nothing about speed. Builds bench_download in BUILD_DIR first.
+# Usage: download-throughput.sh BUILD_DIR [megabytes, default 200] [runs, default 2]
 set -euo pipefail
 SRC=$(cd "$(dirname "$0")/.." && pwd)
 BUILD=$(cd "$1" && pwd)
 MEGABYTES=${2:-200}
 RUNS=${3:-2}
+cmake --build "$BUILD" -j2 --target bench_download >/dev/null
 . "$SRC/tools/wine-session.sh"
 start_wine_session bench
 
@@ -33,8 +35,13 @@ xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
             awk "{ printf \"curl: %d bytes in %.2f s = %.1f MB/s\\n\", \$1, \$2, \$1 / \$2 / 1e6 }"
         cmp -s "$SERVED" "$WORK/bench/curl.bin" || echo "curl: file differs"
         rm -f "$WORK/bench/curl.bin"
-        timeout 600 wine "$BUILD/win_tests.exe" --gtest_also_run_disabled_tests \
-            --gtest_filter=DownloadBench.DISABLED_Throughput </dev/null | grep -E "^DownloadPackage|FAILED" || true
+        http_proxy="http://127.0.0.1:$PORT" timeout 600 wine "$BUILD/bench_download.exe" product \
+            "http://$HOST/store/$TOKEN/Quorvel30/$PACKAGE" "$SEEKWELL_TEST_WORK\\bench\\$PACKAGE" \
+            throughput keep </dev/null 2>/dev/null |
+            awk "\$1 == \"RESULT\" { v[\$3] = \$4 + 0 }
+                 END { printf \"DownloadPackage: %s, %d bytes in %.2f s = %.1f MB/s, %d notifications, bar %d\\n\",
+                              v[\"ok\"] == 1 ? \"complete\" : \"FAILED\", v[\"bytes\"], v[\"wall_ms\"] / 1000,
+                              v[\"bytes\"] / v[\"wall_ms\"] / 1000, v[\"notifications\"], v[\"bar\"] }"
         cmp -s "$SERVED" "$WORK/bench/$PACKAGE" || echo "DownloadPackage: file differs"
         rm -f "$WORK/bench/$PACKAGE"
     done

@@ -27,6 +27,9 @@ start_wine_session() {
     export WINEPREFIX="$WORK/pfx" WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree=;mshtml=" \
         LANG=en_US.UTF-8
     trap end_wine_session EXIT
+    # Tells the Windows test programs that a session runs them: a missing or silent
+    # update server is then a failure that names what is missing.
+    export SEEKWELL_TEST_SESSION=1
     mkdir -p "$WORK/www"
     "$SRC/tools/new-prefix.sh"
 }

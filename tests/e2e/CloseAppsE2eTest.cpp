@@ -1,7 +1,7 @@
 // The close-applications dialog as a user meets it: Install pressed while copies of a
 // sleeper program run under the names of Outlook, Outlook Express and Quorvel Manager;
 // the list, Retry, Ignore, OK, the keyboard, the system menu and the About box.
-#include "E2eSupport.h"
+#include "EndToEnd.h"
 #include "StandInPrograms.h"
 
 #include <algorithm>
@@ -52,7 +52,7 @@ class CloseApps : public EndToEnd
     void SetUp() override
     {
         EndToEnd::SetUp();
-        if (IsSkipped())
+        if (HasFatalFailure())
             return;
         MakeFolders(kFolder);
         DeleteFileA(kPackage);
@@ -215,7 +215,7 @@ TEST_F(CloseApps, AllThreeListedManagerFirstAndRetryUsesTheFixedManagerText)
     const RunningProgram outlookExpress(kOutlookExpress, 600);
     const RunningProgram manager(kManager, 600);
     ReachInstall();
-    SetSetting(HKEY_CURRENT_USER, "CurrLanguage", "German");
+    SetText(HKEY_CURRENT_USER, "CurrLanguage", "German");
     HWND closeApps = OpenCloseApps({"Quorvel-Manager", "Outlook Express", "Outlook"});
     ASSERT_NE(nullptr, closeApps);
     EXPECT_EQ("&Wiederholen", ui::ItemText(closeApps, IDC_RETRY));
@@ -321,7 +321,7 @@ TEST_F(CloseApps, MissingStringsShowThePreviousText)
     const RunningProgram outlook(kOutlook, 600);
     const RunningProgram manager(kManager, 600);
     ReachInstall();
-    SetSetting(HKEY_CURRENT_USER, "CurrLanguage", "Sparse");
+    SetText(HKEY_CURRENT_USER, "CurrLanguage", "Sparse");
     HWND closeApps = OpenCloseApps({"Fine", "Outlook"});
     ASSERT_NE(nullptr, closeApps);
     EXPECT_EQ("Close them", ui::ItemText(closeApps, IDC_PROMPT));
@@ -340,8 +340,8 @@ TEST_F(CloseApps, MissingLanguageModuleIsReportedAgain)
 {
     const RunningProgram outlook(kOutlook, 600);
     ReachInstall();
-    SetSetting(HKEY_CURRENT_USER, "CurrLanguage", "Missing");
-    SetSetting(HKEY_LOCAL_MACHINE, "CurrLanguage", "Missing");
+    SetText(HKEY_CURRENT_USER, "CurrLanguage", "Missing");
+    SetText(HKEY_LOCAL_MACHINE, "CurrLanguage", "Missing");
     ASSERT_TRUE(ui::Click(m_updater.Dialog(), IDC_INSTALL));
     HWND box = ui::WaitForDialog(m_updater.Id(), "Quorvel", 20000);
     ASSERT_NE(nullptr, box);

@@ -1,7 +1,7 @@
 // The package download as a user sees it: the Save-As dialog, the moving bar, the
 // status line and Install after each outcome, and what is left in the chosen folder.
 #include "CodePage.h"
-#include "E2eSupport.h"
+#include "EndToEnd.h"
 
 #include <vector>
 
@@ -13,10 +13,6 @@ namespace
 {
 const char* const kPackageRequestLine = "GET http://" SEEKWELL_UPDATE_HOST ":80/store/" SEEKWELL_UPDATE_TOKEN
                                         "/Quorvel30/" SEEKWELL_PACKAGE_NAME " HTTP/1.1";
-const char* const kDownloading = "Downloading the update...";
-const char* const kDownloaded = "The update has been downloaded. Press Install to install it.";
-const char* const kFailed = "The update could not be downloaded.";
-const char* const kCheckEnded = "No update was downloaded.";
 constexpr int kSaveAsFileName = 0x47C;
 
 void EmptyFolder(const std::string& folder)
@@ -43,7 +39,7 @@ class Download : public EndToEnd
     void SetUp() override
     {
         EndToEnd::SetUp();
-        if (IsSkipped())
+        if (HasFatalFailure())
             return;
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
         std::string name = info->name();
@@ -147,7 +143,7 @@ TEST_F(Download, ConfirmingAnExistingFileAsksBeforeAndKeepsIt)
     const std::string package = MakePackage(64 * 1024, 3);
     testserver::ServePackage(package);
     const std::string existing = m_folder + "\\mine.exe";
-    testserver::WriteFile(existing, "mine");
+    testfiles::WriteFile(existing, "mine");
     HWND saveAs = OpenSaveAs();
     ASSERT_NE(nullptr, saveAs);
     ASSERT_TRUE(ui::AnswerSaveAs(saveAs, existing));
@@ -186,7 +182,7 @@ TEST_P(DownloadFails, ShowsFailureAndLeavesNoBrokenPackage)
         testserver::ServePackage(MakePackage(512 * 1024, 4), row.sidecar);
     const std::string older = MakePackage(4096, 5);
     if (row.olderPackage)
-        testserver::WriteFile(m_package, older);
+        testfiles::WriteFile(m_package, older);
 
     // Another name in the same folder, so that Save-As has nothing to ask about.
     EXPECT_EQ(kFailed, DownloadVia(m_folder + "\\chosen.exe"));

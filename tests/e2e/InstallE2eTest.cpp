@@ -1,5 +1,5 @@
 // The installer hand-off and the whole road of one update, as a user walks it.
-#include "E2eSupport.h"
+#include "EndToEnd.h"
 
 using namespace e2e;
 
@@ -16,6 +16,8 @@ class Install : public EndToEnd
     void SetUp() override
     {
         EndToEnd::SetUp();
+        if (HasFatalFailure())
+            return;
         MakeFolders(kFolder);
         DeleteFileA(kPackage);
         DeleteFileA(kRanRecord);

@@ -1,6 +1,6 @@
 // Start-up as a user sees it: the updater dialog, its texts and states, how it ends,
 // and what happens without a language module.
-#include "E2eSupport.h"
+#include "EndToEnd.h"
 
 using namespace e2e;
 

@@ -3,18 +3,9 @@
 // development key (or a throwaway key of its own that the updater does not hold).
 #pragma once
 
-#include <windows.h>
-#include <wininet.h>
-
-#include <gtest/gtest.h>
-
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <vector>
-
-#include "TestFiles.h"
-#include "TestServer.h"
 
 namespace testserver
 {
@@ -24,103 +15,15 @@ enum class SigningKey
     Other,  // a key the updater does not hold
 };
 
-inline std::string JsonText(const std::string& text)
-{
-    std::string quoted = "\"";
-    for (const char c : text)
-    {
-        if (c == '"' || c == '\\')
-        {
-            quoted += '\\';
-            quoted += c;
-        }
-        else if (static_cast<unsigned char>(c) < 0x20)
-        {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned char>(c));
-            quoted += escaped;
-        }
-        else
-        {
-            quoted += c;
-        }
-    }
-    return quoted + "\"";
-}
-
-inline std::string JsonList(const std::vector<std::string>& texts)
-{
-    std::string list = "[";
-    for (size_t i = 0; i < texts.size(); ++i)
-        list += (i == 0 ? "" : ", ") + JsonText(texts[i]);
-    return list + "]";
-}
-
-// Posts `body` to the local server's `path` directly (no proxy); the answer's body, and
-// its status in `status` (0 when the server could not be asked).
-inline std::string PostToServer(const std::string& path, const std::string& body, DWORD& status)
-{
-    status = 0;
-    std::string answer;
-    HINTERNET session = InternetOpenA("SeekwellTests", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
-    HINTERNET connection =
-        session != nullptr
-            ? InternetConnectA(session, "127.0.0.1", static_cast<INTERNET_PORT>(std::stoi(Port())), nullptr,
-                               nullptr, INTERNET_SERVICE_HTTP, 0, 0)
-            : nullptr;
-    HINTERNET request = connection != nullptr
-                            ? HttpOpenRequestA(connection, "POST", path.c_str(), nullptr, nullptr, nullptr,
-                                               INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0)
-                            : nullptr;
-    const char headers[] = "Content-Type: application/json\r\n";
-    if (request != nullptr &&
-        HttpSendRequestA(request, headers, static_cast<DWORD>(sizeof headers - 1),
-                         const_cast<char*>(body.data()), static_cast<DWORD>(body.size())))
-    {
-        DWORD size = sizeof status;
-        (void)HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size,
-                             nullptr);
-        char chunk[4096];
-        DWORD read = 0;
-        while (InternetReadFile(request, chunk, sizeof chunk, &read) && read > 0)
-            answer.append(chunk, read);
-    }
-    for (HINTERNET handle : {request, connection, session})
-        if (handle != nullptr)
-            InternetCloseHandle(handle);
-    return answer;
-}
-
 // Stages `version` as a signed version file in the product folder, naming `packages`
 // (default: every package served there now) and carrying `extraLines` before the
 // signature, and returns the file as served. On a refusal the test fails with the
 // server's reason, and the result is empty.
-inline std::string PublishSignedVersion(const std::string& version, SigningKey key = SigningKey::Vendor,
-                                        const std::vector<std::string>& extraLines = {},
-                                        const std::vector<std::string>& packages = {})
-{
-    std::string request =
-        "{\"folder\": \"store/" SEEKWELL_UPDATE_TOKEN "/Quorvel30\", \"version\": " + JsonText(version) +
-        ", \"key\": \"" + (key == SigningKey::Vendor ? "dev" : "other") +
-        "\", \"extra_lines\": " + JsonList(extraLines);
-    if (!packages.empty())
-        request += ", \"packages\": " + JsonList(packages);
-    request += "}";
-    DWORD status = 0;
-    const std::string answer = PostToServer("/__control/stage", request, status);
-    if (status != 200)
-    {
-        ADD_FAILURE() << "the update server did not stage " << version << " (status " << status
-                      << "): " << answer;
-        return std::string();
-    }
-    return answer;
-}
+std::string PublishSignedVersion(const std::string& version, SigningKey key = SigningKey::Vendor,
+                                 const std::vector<std::string>& extraLines = {},
+                                 const std::vector<std::string>& packages = {});
 
-// The build's development public key, which the updater of this build holds.
-inline std::vector<uint8_t> DevelopmentPublicKey(const std::string& buildDirectory)
-{
-    const std::string bytes = testfiles::ReadFileBytes(buildDirectory + "signing\\dev-public.der");
-    return std::vector<uint8_t>(bytes.begin(), bytes.end());
-}
+// The build's development public key (from the folder that ends with a backslash),
+// which the updater of this build holds.
+std::vector<uint8_t> DevelopmentPublicKey(const std::string& buildDirectory);
 } // namespace testserver

@@ -11,10 +11,12 @@
 
 #include "CloseAppsDlg.h"
 #include "WinApp.h"
-#include "WinTestSupport.h"
+#include "TestFiles.h"
+#include "TestSettings.h"
 #include "resource.h"
 
-using namespace wintest;
+using namespace testsettings;
+using testfiles::BuildDirectory;
 
 namespace
 {

@@ -16,6 +16,8 @@
 #include "ProcessCounter.h"
 #include "CodePage.h"
 #include "StandInPrograms.h"
+#include "TestFiles.h"
+#include "TestServer.h"
 
 using standin::RunningProgram;
 
@@ -154,7 +156,7 @@ namespace
 // going to this test's output; its exit code, or STILL_ACTIVE when it did not end.
 DWORD RunTestCopy(const std::string& exeName, const std::string& filter)
 {
-    const std::string copy = standin::ExecutableDirectory() + exeName;
+    const std::string copy = testfiles::BuildDirectory() + exeName;
     char self[MAX_PATH] = {};
     GetModuleFileNameA(nullptr, self, sizeof self);
     if (!CopyFileA(self, copy.c_str(), FALSE))

@@ -9,10 +9,12 @@
 #include "LanguageModule.h"
 #include "Settings.h"
 #include "SettingsTable.h"
-#include "WinTestSupport.h"
+#include "TestFiles.h"
+#include "TestSettings.h"
 #include "resource.h"
 
-using namespace wintest;
+using namespace testsettings;
+using testfiles::BuildDirectory;
 
 namespace
 {
@@ -132,8 +134,8 @@ TEST_F(Localisation, RegistryTextReadsOnlyTextThatFits)
     SetText(HKEY_CURRENT_USER, "Fits", std::string(260, 'x'));
     SetText(HKEY_CURRENT_USER, "TooLong", std::string(261, 'x'));
     SetNumber(HKEY_CURRENT_USER, "Number", 7);
-    SetRaw(HKEY_CURRENT_USER, "Unterminated", REG_SZ, "abc", 3);
-    SetRaw(HKEY_CURRENT_USER, "Binary", REG_BINARY, "C:\\", 4);
+    SetRaw(HKEY_CURRENT_USER, "Unterminated", REG_SZ, "abc");
+    SetRaw(HKEY_CURRENT_USER, "Binary", REG_BINARY, std::string("C:\\", 4));
     HKEY key = nullptr;
     ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsSubkey, 0, KEY_QUERY_VALUE, &key));
     std::string text = "before";

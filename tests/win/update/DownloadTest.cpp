@@ -254,8 +254,9 @@ class DownloadTransferTest : public ::testing::Test
   protected:
     void SetUp() override
     {
-        if (!testserver::PrepareFreshServer())
-            GTEST_SKIP() << "no local update server (run through tools/run-win-tests.sh)";
+        const std::string missing = testserver::PrepareFreshServer();
+        if (!missing.empty())
+            FAIL() << missing;
         char temp[MAX_PATH] = {};
         GetTempPathA(sizeof temp, temp);
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
@@ -329,7 +330,7 @@ TEST_F(DownloadTransferTest, NewPackageReplacesAnOlderOne)
 {
     const std::string package = MakePackage(200 * 1024, 2);
     Serve(package);
-    testserver::WriteFile(m_target, MakePackage(300 * 1024, 3));
+    testfiles::WriteFile(m_target, MakePackage(300 * 1024, 3));
 
     EXPECT_EQ(DownloadVerdict::Complete, Download().verdict);
     EXPECT_TRUE(ReadFileBytes(m_target) == package);
@@ -401,7 +402,7 @@ TEST_F(DownloadTransferTest, ErrorPagesShortBodiesAndForeignBytesAreNoPackage)
             RemoveFolder();
             CreateDirectoryA(m_folder.c_str(), nullptr);
             if (olderPresent)
-                testserver::WriteFile(m_target, older);
+                testfiles::WriteFile(m_target, older);
             const DownloadOutcome outcome = Download();
 
             EXPECT_EQ(row.verdict, outcome.verdict) << VerdictName(outcome.verdict);
@@ -487,7 +488,7 @@ bool PlantCachedPackage(const std::string& bytes)
     char cacheFile[MAX_PATH] = {};
     if (!CreateUrlCacheEntryA(kPackageUrl.c_str(), 0, "exe", cacheFile, 0))
         return false;
-    testserver::WriteFile(cacheFile, bytes);
+    testfiles::WriteFile(cacheFile, bytes);
     FILETIME now;
     GetSystemTimeAsFileTime(&now);
     ULARGE_INTEGER expiry{{now.dwLowDateTime, now.dwHighDateTime}};

@@ -9,7 +9,6 @@
 #include "Install.h"
 #include "TestFiles.h"
 #include "TestServer.h"
-#include "WinTestSupport.h"
 
 namespace
 {
@@ -41,7 +40,8 @@ TEST(HandOff, RunsOnlyTheFileTheManifestNames)
     GetTempPathA(sizeof temp, temp);
     const std::string package = std::string(temp) + "handoff-package.exe";
     const std::string marker = package + ".ran.txt";
-    const std::string installer = testfiles::ReadFileBytes(wintest::BuildDirectory() + "fake_installer.exe");
+    const std::string installer =
+        testfiles::ReadFileBytes(testfiles::BuildDirectory() + "fake_installer.exe");
     ASSERT_FALSE(installer.empty());
     const ManifestPackage expected = ExpectedFor(installer);
     std::string altered = installer;
@@ -64,7 +64,7 @@ TEST(HandOff, RunsOnlyTheFileTheManifestNames)
         DeleteFileA(marker.c_str());
         DeleteFileA(package.c_str());
         if (row.bytes != nullptr)
-            testserver::WriteFile(package, *row.bytes);
+            testfiles::WriteFile(package, *row.bytes);
 
         EXPECT_EQ(row.verdict, HandOffPackage(package, expected)) << row.edge;
 

@@ -11,9 +11,10 @@
 #include "ServerVersion.h"
 #include "SignedRelease.h"
 #include "TestServer.h"
-#include "WinTestSupport.h"
+#include "TestFiles.h"
+#include "UpdateHost.h"
 
-using namespace wintest;
+using testfiles::BuildDirectory;
 
 namespace
 {
@@ -375,8 +376,9 @@ class ServerVersion : public ::testing::Test
   protected:
     void SetUp() override
     {
-        if (!testserver::PrepareFreshServer())
-            GTEST_SKIP() << "no local update server (run through tools/run-win-tests.sh)";
+        const std::string missing = testserver::PrepareFreshServer();
+        if (!missing.empty())
+            FAIL() << missing;
         m_server = kBefore;
         testserver::ServePackage(kPackage);
         m_keys.push_back(testserver::DevelopmentPublicKey(BuildDirectory()));
@@ -458,11 +460,11 @@ TEST_F(ServerVersion, SignedFileMustBeWholeAndNameThePackage)
         EXPECT_EQ(kUnverified, Fetch()) << edge;
     }
 
-    testserver::WriteFile(testserver::ProductFolder() + "\\Other.exe", "another package");
+    testfiles::WriteFile(testserver::ProductFolder() + "\\Other.exe", "another package");
     testserver::ServeVersionFile(
         testserver::PublishSignedVersion("3.0.1.3", testserver::SigningKey::Vendor, {}, {"Other.exe"}));
     EXPECT_EQ(kUnverified, Fetch()) << "manifest without this language's package";
-    testserver::Remove(testserver::ProductFolder() + "\\Other.exe");
+    DeleteFileA((testserver::ProductFolder() + "\\Other.exe").c_str());
 
     ServeSigned("3.0.1.3");
     ASSERT_EQ(kVerified, FetchServerVersion("Quorvel30", "quorvelUPDATE.EXE", m_keys, m_server, m_expected));

@@ -1,0 +1,23 @@
+#include "EndToEnd.h"
+
+namespace e2e
+{
+std::string Question(const std::string& version)
+{
+    return "Quorvel " + version + " is available.\nDo you want to download it now?";
+}
+
+void EndToEnd::SetUp()
+{
+    const std::string missing = testserver::PrepareFreshServer();
+    if (!missing.empty())
+        FAIL() << missing;
+    m_installation.Register();
+}
+
+void EndToEnd::TearDown()
+{
+    m_updater.Kill();
+    ClearSettings();
+}
+} // namespace e2e

@@ -1,0 +1,40 @@
+// End-to-end test support: the scenario pieces, the English texts the updater shows,
+// and the fixture every end-to-end test starts from.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "Scenario.h"
+
+namespace e2e
+{
+// The English module's texts as the dialog and its message boxes show them.
+inline constexpr const char* kCaption = "Quorvel Updater";
+inline constexpr const char* kReady = "Press Start to check for a new version of Quorvel.";
+inline constexpr const char* kChecking = "Checking for updates...";
+inline constexpr const char* kCheckEnded = "No update was downloaded.";
+inline constexpr const char* kDownloading = "Downloading the update...";
+inline constexpr const char* kDownloaded = "The update has been downloaded. Press Install to install it.";
+inline constexpr const char* kFailed = "The update could not be downloaded.";
+inline constexpr const char* kUnreachable =
+    "The update server cannot be reached. Please check your Internet connection and try again later.";
+
+// The offer of `version` (like "3.0.1.3") in the English module's words.
+std::string Question(const std::string& version);
+
+// The base of every end-to-end test: an installation, a clean server, the update host
+// routed to it. A test that has no server fails in its set-up, saying what is missing.
+class EndToEnd : public ::testing::Test
+{
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    std::string StatusText() const { return ui::ItemText(m_updater.Dialog(), IDC_STATUS); }
+
+    Installation m_installation;
+    Updater m_updater;
+};
+} // namespace e2e
