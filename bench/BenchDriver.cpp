@@ -200,7 +200,7 @@ int MeasureCheck(int repetitions, const std::string& label)
     installation.Register();
     testserver::RouteUpdateHostToServer();
     // The installed version, so the answer is the up-to-date message box.
-    testserver::ServeVersionFile("3.0.1.2\r\n", label == "delay100" ? "{\"delay_headers_ms\": 100}" : "");
+    testserver::ServeRelease("3.0.1.2", label == "delay100" ? "{\"delay_headers_ms\": 100}" : "");
     const std::string ready = EnglishText(installation, IDS_READY);
     const std::string upToDate = EnglishText(installation, IDS_UP_TO_DATE);
     // A run whose message box says anything else (the server unreachable) counts as failed.
@@ -266,7 +266,7 @@ int MeasureRoad(const std::string& megabytes)
     e2e::Installation installation;
     installation.Register();
     testserver::RouteUpdateHostToServer();
-    testserver::ServeVersionFile("3.0.1.3\r\n");
+    testserver::ServeRelease("3.0.1.3");
     const std::string group = "road." + megabytes;
     const std::string folder = "C:\\bench\\road";
     const std::string package = folder + "\\" SEEKWELL_PACKAGE_NAME;

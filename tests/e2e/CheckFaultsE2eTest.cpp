@@ -1,25 +1,77 @@
 // The fault matrix of the update check: a version file the server refuses, resets, cuts
 // short, answers with an error status or pads to a megabyte, and a server that stalls.
 #include "FaultMatrix.h"
+#include "SignedRelease.h"
 
 using namespace e2e;
 
-// The server's version file: each row either fails the check, which the updater reports
-// as an unreachable server, or still yields a version, which it offers. Only the first
-// seven characters are read: a body cut off before them is no version, one cut off after
-// them is, whatever length was announced.
+// The server's version file: each row fails the check, which the updater reports as an
+// unreachable server or as update information it cannot verify. The whole file is read:
+// a signed file cut short is no version, whatever length was announced, and a file far
+// larger than any manifest is refused.
 namespace
 {
 enum class CheckOutcome
 {
     Unreachable,
-    Offered,
+    Unverified,
 };
+
+// How the version file is made: served as written; signed by the vendor's key; signed
+// and then changed (padded with a megabyte of text, one signature bit flipped, the
+// version line made newer); signed by a key the updater does not hold; or signed over
+// another language's package only.
+enum class Body
+{
+    Plain,
+    Signed,
+    SignedAndPadded,
+    SignatureBitFlipped,
+    VersionChangedAfterSigning,
+    OtherKey,
+    OtherPackageOnly,
+};
+
+void ServeVersionBody(Body kind, const std::string& plain, const std::string& sidecar)
+{
+    const std::string folder = testserver::ProductFolder();
+    switch (kind)
+    {
+    case Body::Plain:
+        testserver::ServeVersionFile(plain, sidecar);
+        return;
+    case Body::OtherKey:
+        testserver::ServePackage(kPackage);
+        testserver::ServeVersionFile(
+            testserver::PublishSignedVersion("3.0.1.3", testserver::SigningKey::Other), sidecar);
+        return;
+    case Body::OtherPackageOnly:
+        testfiles::WriteFile(folder + "\\QuorvelUpdate-de.exe", kPackage);
+        testserver::ServeVersionFile(testserver::PublishSignedVersion("3.0.1.3",
+                                                                      testserver::SigningKey::Vendor, {},
+                                                                      {"QuorvelUpdate-de.exe"}),
+                                     sidecar);
+        return;
+    default:
+        break;
+    }
+    testserver::ServeRelease("3.0.1.3", sidecar);
+    std::string served = testfiles::ReadFileBytes(folder + "\\version.txt");
+    if (kind == Body::SignedAndPadded)
+        served += std::string(1024 * 1024, 'x');
+    else if (kind == Body::SignatureBitFlipped)
+        served[served.size() - 6] ^= 0x02;
+    else if (kind == Body::VersionChangedAfterSigning)
+        served[6] = '9';
+    if (kind != Body::Signed)
+        testserver::ServeVersionFile(served, sidecar);
+}
 
 struct VersionFault
 {
     const char* edge;
-    std::string body;
+    Body kind;
+    std::string body; // of a plain file
     std::string sidecar;
     bool routeNowhere;
     CheckOutcome outcome;
@@ -39,7 +91,7 @@ class VersionFileFault : public FaultMatrix, public ::testing::WithParamInterfac
 TEST_P(VersionFileFault, IsReportedWithoutHangOrLoss)
 {
     const VersionFault& row = GetParam();
-    testserver::ServeVersionFile(row.body, row.sidecar);
+    ServeVersionBody(row.kind, row.body, row.sidecar);
     if (row.routeNowhere)
         testserver::RouteUpdateHostNowhere();
     TakeSnapshots();
@@ -50,19 +102,10 @@ TEST_P(VersionFileFault, IsReportedWithoutHangOrLoss)
     Record(std::string(row.edge) + ".check_ms", std::to_string(GetTickCount() - started));
     Record(std::string(row.edge) + ".version_requests", std::to_string(CountRequestsFor("version.txt")));
     const ui::MessageBoxView view = ReadBox(box);
-    if (row.outcome == CheckOutcome::Unreachable)
-    {
-        EXPECT_EQ(static_cast<UINT>(MB_ICONEXCLAMATION | MB_OK), view.Style());
-        EXPECT_EQ("", view.caption);
-        EXPECT_EQ(kUnreachable, view.text);
-        Answer(box, IDOK);
-    }
-    else
-    {
-        EXPECT_EQ(static_cast<UINT>(MB_ICONQUESTION | MB_YESNOCANCEL), view.Style());
-        EXPECT_EQ("Quorvel 3.0.1.3 is available.\nDo you want to download it now?", view.text);
-        Answer(box, IDNO);
-    }
+    EXPECT_EQ(static_cast<UINT>(MB_ICONEXCLAMATION | MB_OK), view.Style());
+    EXPECT_EQ("", view.caption);
+    EXPECT_EQ(row.outcome == CheckOutcome::Unreachable ? kUnreachable : kUnverifiedInfo, view.text);
+    Answer(box, IDOK);
     EXPECT_TRUE(ui::WaitUntil([&] { return StatusText() == kCheckEnded; }, 5000)) << StatusText();
     EXPECT_FALSE(ui::ItemEnabled(m_updater.Dialog(), IDC_START));
     EXPECT_FALSE(ui::ItemEnabled(m_updater.Dialog(), IDC_INSTALL));
@@ -74,26 +117,34 @@ TEST_P(VersionFileFault, IsReportedWithoutHangOrLoss)
 
 INSTANTIATE_TEST_SUITE_P(
     Faults, VersionFileFault,
-    ::testing::Values(VersionFault{"Refused", kVersionFile, "", true, CheckOutcome::Unreachable},
-                      VersionFault{"ResetBeforeHeaders", kVersionFile, R"({"reset_before_headers": true})",
-                                   false, CheckOutcome::Unreachable},
-                      VersionFault{"ResetAfterThreeBytes", kVersionFile, R"({"reset_after_bytes": 3})", false,
-                                   CheckOutcome::Unreachable},
-                      VersionFault{"ClosedAfterThreeBytes", kVersionFile, R"({"close_after_bytes": 3})",
-                                   false, CheckOutcome::Unreachable},
-                      VersionFault{"Status404", "<html>not here</html>", R"({"status": 404})", false,
-                                   CheckOutcome::Unreachable},
-                      VersionFault{"Status404WithAVersionAsBody", kVersionFile, R"({"status": 404})", false,
-                                   CheckOutcome::Unreachable},
-                      VersionFault{"Status500", "<html>broken</html>", R"({"status": 500})", false,
-                                   CheckOutcome::Unreachable},
-                      VersionFault{"TwoGigabyteLengthShortBody", kVersionFile,
-                                   R"({"content_length": 2147483648})", false, CheckOutcome::Offered},
-                      VersionFault{"OneMegabyteFile", kVersionFile + std::string(1024 * 1024, 'x'), "", false,
-                                   CheckOutcome::Offered},
-                      VersionFault{"OneMegabyteFileWithoutLength",
-                                   kVersionFile + std::string(1024 * 1024, 'x'),
-                                   R"({"omit_content_length": true})", false, CheckOutcome::Offered}),
+    ::testing::Values(
+        VersionFault{"Refused", Body::Signed, "", "", true, CheckOutcome::Unreachable},
+        VersionFault{"ResetBeforeHeaders", Body::Signed, "", R"({"reset_before_headers": true})", false,
+                     CheckOutcome::Unreachable},
+        VersionFault{"ResetAfterThreeBytes", Body::Signed, "", R"({"reset_after_bytes": 3})", false,
+                     CheckOutcome::Unreachable},
+        VersionFault{"ClosedAfterThreeBytes", Body::Signed, "", R"({"close_after_bytes": 3})", false,
+                     CheckOutcome::Unreachable},
+        VersionFault{"Status404", Body::Plain, "<html>not here</html>", R"({"status": 404})", false,
+                     CheckOutcome::Unreachable},
+        VersionFault{"Status404WithAVersionAsBody", Body::Signed, "", R"({"status": 404})", false,
+                     CheckOutcome::Unreachable},
+        VersionFault{"Status500", Body::Plain, "<html>broken</html>", R"({"status": 500})", false,
+                     CheckOutcome::Unreachable},
+        VersionFault{"TwoGigabyteLengthShortBody", Body::Signed, "", R"({"content_length": 2147483648})",
+                     false, CheckOutcome::Unreachable},
+        VersionFault{"OneMegabyteFile", Body::SignedAndPadded, "", "", false, CheckOutcome::Unverified},
+        VersionFault{"OneMegabyteFileWithoutLength", Body::SignedAndPadded, "",
+                     R"({"omit_content_length": true})", false, CheckOutcome::Unverified},
+        VersionFault{"UnsignedNewerVersion", Body::Plain, "3.0.1.3\r\n", "", false, CheckOutcome::Unverified},
+        VersionFault{"UnsignedUpToDate", Body::Plain, "3.0.1.2\r\n", "", false, CheckOutcome::Unverified},
+        VersionFault{"SignatureBitFlipped", Body::SignatureBitFlipped, "", "", false,
+                     CheckOutcome::Unverified},
+        VersionFault{"VersionChangedAfterSigning", Body::VersionChangedAfterSigning, "", "", false,
+                     CheckOutcome::Unverified},
+        VersionFault{"SignedByAnotherKey", Body::OtherKey, "", "", false, CheckOutcome::Unverified},
+        VersionFault{"NoPackageForThisLanguage", Body::OtherPackageOnly, "", "", false,
+                     CheckOutcome::Unverified}),
     [](const ::testing::TestParamInfo<VersionFault>& row) { return std::string(row.param.edge); });
 
 // A stall in the check: the platform's 500 ms time-outs either end it, or the updater
@@ -111,7 +162,7 @@ class CheckStall : public FaultMatrix, public ::testing::WithParamInterface<Stal
 TEST_P(CheckStall, EndsAndIsRecorded)
 {
     const Stall& row = GetParam();
-    testserver::ServeVersionFile(kVersionFile, row.sidecar);
+    testserver::ServeRelease("3.0.1.3", row.sidecar);
     TakeSnapshots();
     LaunchAndStart();
     const DWORD started = GetTickCount();

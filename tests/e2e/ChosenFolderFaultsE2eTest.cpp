@@ -28,7 +28,7 @@ TEST_F(FaultMatrix, LibraryPlantedInTheChosenFolderIsNotLoaded)
         FreeLibrary(probe);
     DeleteFileA(loadedMarker.c_str());
 
-    testserver::ServeVersionFile(kVersionFile);
+    testserver::ServeRelease("3.0.1.3");
     testserver::ServePackage(ReadFileBytes(BuildDirectory() + "fake_installer.exe"));
     TakeSnapshots();
     DownloadInto(kTargetFolder);
@@ -98,7 +98,7 @@ TEST_P(TargetFolderFault, KeepsTheOlderPackageWhenItCannotWrite)
         MakeFolders(writablePath);
     }
     const std::string package = testfiles::MakePackage(row.packageSize, 3);
-    testserver::ServeVersionFile(kVersionFile);
+    testserver::ServeRelease("3.0.1.3");
     testserver::ServePackage(package);
     WriteOlderPackage(writablePath);
     if (row.readOnlyAttribute)
@@ -177,7 +177,7 @@ TEST_P(LongPath, UsesOnlyAFolderThatLeavesRoomForThePackage)
     const std::string confirmedName = std::string(259 - folder.size() - 1 - 4, 'n') + ".exe";
     const std::string confirmed = folder + "\\" + confirmedName;
     ASSERT_EQ(259u, confirmed.size());
-    testserver::ServeVersionFile(kVersionFile);
+    testserver::ServeRelease("3.0.1.3");
     testserver::ServePackage(kPackage);
     TakeSnapshots();
     LaunchAndStart();

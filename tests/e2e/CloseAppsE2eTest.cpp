@@ -57,7 +57,7 @@ class CloseApps : public EndToEnd
         MakeFolders(kFolder);
         DeleteFileA(kPackage);
         DeleteFileA(kRanRecord);
-        testserver::ServeVersionFile("3.0.1.3\r\n");
+        testserver::ServeRelease("3.0.1.3");
         testserver::ServePackage(ReadFileBytes(BuildDirectory() + "fake_installer.exe"));
     }
 

@@ -49,7 +49,7 @@ class Download : public EndToEnd
         MakeFolders(m_folder);
         EmptyFolder(m_folder);
         m_package = m_folder + "\\" SEEKWELL_PACKAGE_NAME;
-        testserver::ServeVersionFile("3.0.1.3\r\n");
+        testserver::ServeRelease("3.0.1.3");
     }
 
     // Starts the updater, accepts the offered update and returns the Save-As dialog.
@@ -180,6 +180,8 @@ TEST_P(DownloadFails, ShowsFailureAndLeavesNoBrokenPackage)
     const FailedDownload& row = GetParam();
     if (row.served)
         testserver::ServePackage(MakePackage(512 * 1024, 4), row.sidecar);
+    else
+        DeleteFileA((testserver::ProductFolder() + "\\" SEEKWELL_PACKAGE_NAME).c_str());
     const std::string older = MakePackage(4096, 5);
     if (row.olderPackage)
         testfiles::WriteFile(m_package, older);

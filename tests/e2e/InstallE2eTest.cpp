@@ -21,7 +21,7 @@ class Install : public EndToEnd
         MakeFolders(kFolder);
         DeleteFileA(kPackage);
         DeleteFileA(kRanRecord);
-        testserver::ServeVersionFile("3.0.1.3\r\n");
+        testserver::ServeRelease("3.0.1.3");
     }
 
     void WaitGone(HWND window)
@@ -158,14 +158,41 @@ TEST_F(Install, IgnoreRunsThePackageWhileOutlookRuns)
     EXPECT_TRUE(outlook.Running());
 }
 
-TEST_F(Install, AfterAFailedDownloadTheUpdaterClosesWithoutAMessage)
+// Install checks the file once more right before the hand-off: a file left by a failed
+// download, or one swapped into the folder after a good download (here a runnable copy
+// of the installer with one byte more), is never run; a message says so and the updater
+// ends.
+TEST_F(Install, OnlyTheSignedPackageIsEverRun)
 {
-    testserver::ServePackage("", R"({"status": 404})");
-    DownloadIntoFolder();
-    HWND dialog = m_updater.Dialog();
-    EXPECT_EQ("The update could not be downloaded.", StatusText());
-    EXPECT_FALSE(FileExists(kPackage));
-    ASSERT_TRUE(ui::Click(dialog, IDC_INSTALL));
-    EXPECT_EQ(0u, m_updater.WaitForExit(20000));
-    EXPECT_FALSE(FileExists(kRanRecord));
+    const std::string installer = ReadFileBytes(BuildDirectory() + "fake_installer.exe");
+    for (const bool downloadFails : {true, false})
+    {
+        SCOPED_TRACE(downloadFails ? "after a failed download" : "package swapped after the download");
+        DeleteFileA(kPackage);
+        DeleteFileA(kRanRecord);
+        testserver::ServeRelease("3.0.1.3");
+        if (downloadFails)
+            testserver::ServePackage("", R"({"status": 404})");
+        else
+            ServeInstaller();
+        DownloadIntoFolder();
+        HWND dialog = m_updater.Dialog();
+        EXPECT_EQ(downloadFails ? kFailed : kDownloaded, StatusText());
+        EXPECT_EQ(!downloadFails, FileExists(kPackage));
+        if (!downloadFails)
+            testfiles::WriteFile(kPackage, installer + "x");
+
+        ASSERT_TRUE(ui::Click(dialog, IDC_INSTALL));
+        HWND box = m_updater.WaitForModal();
+        ASSERT_NE(nullptr, box);
+        const ui::MessageBoxView view = ui::ReadMessageBox(box);
+        EXPECT_EQ(kInstallRefused, view.text);
+        EXPECT_EQ(kCaption, view.caption);
+        EXPECT_EQ(static_cast<UINT>(MB_ICONEXCLAMATION | MB_OK), view.Style());
+        ASSERT_TRUE(ui::Click(box, IDOK));
+        EXPECT_EQ(0u, m_updater.WaitForExit(20000));
+        Sleep(500);
+        EXPECT_FALSE(FileExists(kRanRecord));
+        m_updater.Kill();
+    }
 }

@@ -7,7 +7,9 @@ using namespace e2e;
 // A damaged language module in the place of the English one. One the platform cannot
 // load is reported in the resources-not-found message, and the updater goes on with
 // empty texts; one that loads but whose string tables are damaged shows what it can.
-// Either way the check still runs.
+// Either way the check still runs, and ends with the warning that the update
+// information cannot be trusted: none of these modules names a package (string 524)
+// that the signed manifest could list.
 namespace
 {
 struct ModuleRow
@@ -43,7 +45,7 @@ TEST_P(LanguageModuleFault, NeitherCrashesNorStopsTheCheck)
 {
     const ModuleRow& row = GetParam();
     row.arrange(m_installation);
-    testserver::ServeVersionFile("3.0.1.2\r\n");
+    testserver::ServeRelease("3.0.1.2");
     TakeSnapshots();
     ASSERT_TRUE(m_updater.Start(m_installation.Directory() + "Seekwell.exe", "", m_installation.Directory()));
     if (row.reported)
@@ -64,7 +66,7 @@ TEST_P(LanguageModuleFault, NeitherCrashesNorStopsTheCheck)
     EXPECT_TRUE(ui::Click(dialog, IDC_START));
     HWND box = ui::WaitForOwnedDialog(dialog, kCheckPatienceMs);
     ASSERT_NE(nullptr, box) << "the check did not end";
-    EXPECT_EQ(static_cast<UINT>(MB_ICONINFORMATION | MB_OK), ReadBox(box).Style());
+    EXPECT_EQ(static_cast<UINT>(MB_ICONEXCLAMATION | MB_OK), ReadBox(box).Style());
     Answer(box, IDOK);
     ASSERT_TRUE(ui::Click(dialog, IDC_CANCEL));
     EXPECT_EQ(0u, m_updater.WaitForExit(10000));
@@ -161,7 +163,7 @@ TEST_P(ProductModuleFault, IsReadAsAVersionOrAsNone)
     ASSERT_NE(std::string::npos, VersionRoot(built));
     ASSERT_NE(std::string::npos, FixedInfo(built));
     testfiles::WriteFile(m_installation.Directory() + "Quorvel.dll", row.corrupt(built));
-    testserver::ServeVersionFile("3.0.1.2\r\n");
+    testserver::ServeRelease("3.0.1.2");
     TakeSnapshots();
     LaunchAndStart();
     HWND box = m_updater.WaitForModal(kCheckPatienceMs);

@@ -66,7 +66,7 @@ class UpdateDeclined : public UpdateCheck, public ::testing::WithParamInterface<
 
 TEST_F(UpdateCheck, SameVersionIsUpToDate)
 {
-    testserver::ServeVersionFile("3.0.1.2\r\n");
+    testserver::ServeRelease("3.0.1.2");
     HWND box = nullptr;
     const ui::MessageBoxView view = StartAndReadBox(box);
     EXPECT_EQ(static_cast<UINT>(MB_ICONINFORMATION | MB_OK), view.Style());
@@ -80,7 +80,7 @@ TEST_F(UpdateCheck, SameVersionIsUpToDate)
 
 TEST_F(UpdateCheck, NewerVersionIsOfferedWithItsNumber)
 {
-    testserver::ServeVersionFile("3.0.1.3\r\n");
+    testserver::ServeRelease("3.0.1.3");
     HWND box = nullptr;
     const ui::MessageBoxView view = StartAndReadBox(box);
     EXPECT_EQ(static_cast<UINT>(MB_ICONQUESTION | MB_YESNOCANCEL), view.Style());
@@ -93,7 +93,7 @@ TEST_F(UpdateCheck, NewerVersionIsOfferedWithItsNumber)
 
 TEST_P(UpdateDeclined, LeavesNothingDownloaded)
 {
-    testserver::ServeVersionFile("3.0.1.3\r\n");
+    testserver::ServeRelease("3.0.1.3");
     HWND box = nullptr;
     StartAndReadBox(box);
     Answer(box, GetParam().button);
@@ -108,7 +108,7 @@ INSTANTIATE_TEST_SUITE_P(Answers, UpdateDeclined,
 
 TEST_F(UpdateCheck, OlderServerVersionIsStillOffered)
 {
-    testserver::ServeVersionFile("2.9.9.9\n");
+    testserver::ServeRelease("2.9.9.9");
     HWND box = nullptr;
     const ui::MessageBoxView view = StartAndReadBox(box);
     EXPECT_EQ(static_cast<UINT>(MB_ICONQUESTION | MB_YESNOCANCEL), view.Style());
@@ -119,7 +119,7 @@ TEST_F(UpdateCheck, OlderServerVersionIsStillOffered)
 TEST_F(UpdateCheck, MissingProductModuleIsOfferedTheUpdate)
 {
     m_installation.RemoveProductModule();
-    testserver::ServeVersionFile("3.0.1.2\r\n");
+    testserver::ServeRelease("3.0.1.2");
     HWND box = nullptr;
     const ui::MessageBoxView view = StartAndReadBox(box);
     EXPECT_EQ(Question("3.0.1.2"), view.text);
@@ -152,7 +152,7 @@ TEST_F(UpdateCheck, ErrorPageIsReportedAsUnreachable)
 
 TEST_F(UpdateCheck, EnterPressesStartOnce)
 {
-    testserver::ServeVersionFile("3.0.1.2\r\n");
+    testserver::ServeRelease("3.0.1.2");
     ASSERT_TRUE(m_updater.Launch(m_installation));
     HWND dialog = m_updater.Dialog();
     ui::PressKey(dialog, VK_RETURN);
@@ -167,7 +167,7 @@ TEST_F(UpdateCheck, EnterPressesStartOnce)
 
 TEST_F(UpdateCheck, AcceptedOfferAsksForAFolderAndCancellingItDownloadsNothing)
 {
-    testserver::ServeVersionFile("3.0.1.3\r\n");
+    testserver::ServeRelease("3.0.1.3");
     testserver::ServePackage("package");
     HWND box = nullptr;
     StartAndReadBox(box);
@@ -199,7 +199,7 @@ TEST_P(Road, FromStartToADownloadedPackage)
 {
     const RoadLanguage& road = GetParam();
     m_installation.Register(road.language);
-    testserver::ServeVersionFile("3.0.1.3\r\n");
+    testserver::ServeRelease("3.0.1.3");
     // A package large enough, and served slowly enough, to see the bar move.
     std::string package(256 * 1024, '\0');
     for (size_t i = 0; i < package.size(); ++i)

@@ -20,6 +20,13 @@ inline constexpr const char* kDownloaded = "The update has been downloaded. Pres
 inline constexpr const char* kFailed = "The update could not be downloaded.";
 inline constexpr const char* kUnreachable =
     "The update server cannot be reached. Please check your Internet connection and try again later.";
+inline constexpr const char* kUnverifiedInfo =
+    "The update information from the server could not be verified. Please try again later.";
+inline constexpr const char* kUnverifiedDownload =
+    "The downloaded file is not the update the vendor published. It was not kept.";
+inline constexpr const char* kInstallRefused =
+    "The update package in the chosen folder is not the update the vendor "
+    "published, so it was not started. Please download the update again.";
 
 // The offer of `version` (like "3.0.1.3") in the English module's words.
 std::string Question(const std::string& version);

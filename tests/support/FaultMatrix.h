@@ -25,8 +25,6 @@ inline constexpr const char* kVersionUrl =
     "http://" SEEKWELL_UPDATE_HOST "/store/" SEEKWELL_UPDATE_TOKEN "/Quorvel30/version.txt";
 inline constexpr const char* kPackageName = SEEKWELL_PACKAGE_NAME;
 inline constexpr const char* kTargetFolder = "C:\\Fault Target";
-// The version file that offers 3.0.1.3.
-inline constexpr const char* kVersionFile = "3.0.1.3\r\n";
 
 // Long enough for the 500 ms time-outs of the check and any retry the platform makes,
 // far below ctest's limit: a row that needs more has hung.

@@ -3,6 +3,8 @@
 
 #include "TestServer.h"
 
+#include "SignedRelease.h"
+
 #include <cstdlib>
 #include <fstream>
 
@@ -114,7 +116,18 @@ std::string ProductFolder()
     return Root() + "\\store\\" SEEKWELL_UPDATE_TOKEN "\\Quorvel30";
 }
 
-void ServeVersionFile(const std::string& body, const std::string& sidecar)
+namespace
+{
+// The release ServeRelease serves, signed again whenever the package changes.
+struct ServedRelease
+{
+    bool active = false;
+    std::string version;
+    std::string sidecar;
+};
+ServedRelease g_release;
+
+void WriteVersionFile(const std::string& body, const std::string& sidecar)
 {
     WriteFile(ProductFolder() + "\\version.txt", body);
     if (sidecar.empty())
@@ -123,7 +136,7 @@ void ServeVersionFile(const std::string& body, const std::string& sidecar)
         WriteFile(ProductFolder() + "\\version.txt.behave.json", sidecar);
 }
 
-void ServePackage(const std::string& bytes, const std::string& sidecar)
+void WritePackage(const std::string& bytes, const std::string& sidecar)
 {
     WriteFile(ProductFolder() + "\\" SEEKWELL_PACKAGE_NAME, bytes);
     if (sidecar.empty())
@@ -132,9 +145,46 @@ void ServePackage(const std::string& bytes, const std::string& sidecar)
         WriteFile(ProductFolder() + "\\" SEEKWELL_PACKAGE_NAME ".behave.json", sidecar);
 }
 
+void SignRelease()
+{
+    WriteVersionFile(PublishSignedVersion(g_release.version), g_release.sidecar);
+}
+} // namespace
+
+void ServeVersionFile(const std::string& body, const std::string& sidecar)
+{
+    g_release.active = false;
+    WriteVersionFile(body, sidecar);
+}
+
+void ServeRelease(const std::string& version, const std::string& sidecar)
+{
+    g_release = ServedRelease{true, version, sidecar};
+    // A manifest names a package: until the test serves one of its own, it is signed over
+    // a small stand-in. A package served empty (its sidecar answers for it) stays empty.
+    const std::string packagePath = ProductFolder() + "\\" SEEKWELL_PACKAGE_NAME;
+    const bool served = GetFileAttributesA(packagePath.c_str()) != INVALID_FILE_ATTRIBUTES;
+    const bool empty = served && testfiles::ReadFileBytes(packagePath).empty();
+    if (!served || empty)
+        WriteFile(packagePath, "a stand-in package");
+    SignRelease();
+    if (empty)
+        WriteFile(packagePath, std::string());
+}
+
+void ServePackage(const std::string& bytes, const std::string& sidecar)
+{
+    WritePackage(bytes, sidecar);
+    // An empty package is answered for by its sidecar (an error, a redirect): the manifest
+    // keeps naming the package it was signed over.
+    if (g_release.active && !bytes.empty())
+        SignRelease();
+}
+
 void Clear()
 {
-    for (const char* name : {"version.txt", "version.txt.behave.json", SEEKWELL_PACKAGE_NAME,
+    g_release.active = false;
+    for (const char* name : {"version.txt", "version.txt.behave.json", SEEKWELL_PACKAGE_NAME, "QuorvelUpdate-de.exe",
                              SEEKWELL_PACKAGE_NAME ".behave.json"})
         Remove(ProductFolder() + "\\" + name);
 }

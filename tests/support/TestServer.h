@@ -31,6 +31,12 @@ void ServeVersionFile(const std::string& body, const std::string& sidecar = std:
 // Serves `bytes` as the update package, with an optional behaviour sidecar.
 void ServePackage(const std::string& bytes, const std::string& sidecar = std::string());
 
+// Serves `version` as a release signed with the build's development key, as the vendor's
+// tool stages it, with an optional behaviour sidecar for the version file. The manifest
+// names the package served (a small stand-in until the test serves its own) and is signed
+// again whenever ServePackage changes it, until the next ServeVersionFile or Clear.
+void ServeRelease(const std::string& version, const std::string& sidecar = std::string());
+
 // Removes everything the tests served, so a test starts with an empty server.
 void Clear();
 
