@@ -184,8 +184,8 @@ void ServePackage(const std::string& bytes, const std::string& sidecar)
 void Clear()
 {
     g_release.active = false;
-    for (const char* name : {"version.txt", "version.txt.behave.json", SEEKWELL_PACKAGE_NAME, "QuorvelUpdate-de.exe",
-                             SEEKWELL_PACKAGE_NAME ".behave.json"})
+    for (const char* name : {"version.txt", "version.txt.behave.json", SEEKWELL_PACKAGE_NAME,
+                             "QuorvelUpdate-de.exe", SEEKWELL_PACKAGE_NAME ".behave.json"})
         Remove(ProductFolder() + "\\" + name);
 }
 
@@ -206,6 +206,11 @@ void ClearRequestLog()
 void RouteUpdateHostToServer()
 {
     SetProxy("127.0.0.1:" + Port(), 1);
+}
+
+void RouteUpdateHostThrough(const std::string& hostPort)
+{
+    SetProxy(hostPort, 1);
 }
 
 void RouteUpdateHostNowhere()

@@ -49,6 +49,9 @@ void ClearRequestLog();
 // tests start follow it too).
 void RouteUpdateHostToServer();
 
+// Sends it through the proxy at `hostPort` ("127.0.0.1:3128"), a real one, say.
+void RouteUpdateHostThrough(const std::string& hostPort);
+
 // Sends it to a loopback port where nothing listens: the server is unreachable.
 void RouteUpdateHostNowhere();
 
