@@ -1,14 +1,19 @@
 // The package transfer, measured from inside, one transfer per process so that the peak
 // working set belongs to it.
-//   product URL TARGET LABEL [keep]  the updater's path: DownloadPackage reporting to a
-//                             progress that moves the bar of a shown updater dialog and
-//                             pumps, as the dialog does; "keep" leaves the file in place
+//   product URL TARGET LABEL SIZE SHA256 [keep]  the updater's path: DownloadPackage
+//                             reporting to a progress that moves the bar of a shown updater
+//                             dialog and pumps, as the dialog does, and checking the package
+//                             against its signed size and SHA-256; "keep" leaves the file
+//   hash FILE SIZE SHA256 LABEL  the updater's check of a file against the manifest alone
+//   barehash FILE LABEL       a bare CryptoAPI SHA-256 loop over the same file
 //   bare URL TARGET LABEL [keep]  URLDownloadToFileA alone, with a callback that does nothing
 //   price MEGABYTES           no transfer: what one notification costs, fed straight into
 //                             the updater's callback at one per 8 KiB, and its parts
 #include <windows.h>
 #include <urlmon.h>
 #include <wininet.h>
+
+#include <wincrypt.h>
 
 #include <cstdlib>
 #include <string>
@@ -19,6 +24,7 @@
 #include "Download.h"
 #include "DownloadStatus.h"
 #include "MessagePump.h"
+#include "PackageCheck.h"
 #include "resource.h"
 
 namespace
@@ -169,8 +175,18 @@ int64_t FileSize(const std::string& path)
     return (static_cast<int64_t>(attributes.nFileSizeHigh) << 32) | attributes.nFileSizeLow;
 }
 
+// The manifest entry the bench's package would have: its size and its SHA-256 in hex.
+ManifestPackage Expected(const char* size, const char* sha256)
+{
+    ManifestPackage package;
+    package.size = std::strtoull(size, nullptr, 10);
+    for (size_t i = 0; i < package.sha256.size() && sha256[2 * i] != '\0' && sha256[2 * i + 1] != '\0'; ++i)
+        package.sha256[i] = static_cast<uint8_t>(std::stoi(std::string(sha256 + 2 * i, 2), nullptr, 16));
+    return package;
+}
+
 int Transfer(const std::string& variant, const std::string& url, const std::string& target,
-             const std::string& group, bool keepFile)
+             const std::string& group, const ManifestPackage& expected, bool keepFile)
 {
     // A copy left in the internet cache by an earlier run would be answered without the
     // server; the updater's path forgets it by itself, the bare call is given the same
@@ -191,7 +207,7 @@ int Transfer(const std::string& variant, const std::string& url, const std::stri
         const double cpuBefore = bench::ProcessCpuMs();
         const int64_t start = bench::Ticks();
         progress.transferStart = start;
-        const DownloadOutcome outcome = DownloadPackage(url, target, progress);
+        const DownloadOutcome outcome = DownloadPackage(url, target, expected, progress);
         wallMs = bench::MsSince(start);
         cpuMs = bench::ProcessCpuMs() - cpuBefore;
         complete = outcome.verdict == DownloadVerdict::Complete;
@@ -230,6 +246,54 @@ int Transfer(const std::string& variant, const std::string& url, const std::stri
     if (!keepFile)
         (void)DeleteFileA(target.c_str());
     return complete ? 0 : 1;
+}
+
+// The updater's check of a downloaded package: size and SHA-256, read in pieces.
+int HashLikeTheUpdater(const std::string& path, const ManifestPackage& expected, const std::string& group)
+{
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return 1;
+    const double cpuBefore = bench::ProcessCpuMs();
+    const int64_t start = bench::Ticks();
+    const bool matches = FileMatchesPackage(file, expected);
+    bench::Result(group, "wall_ms", bench::MsSince(start));
+    bench::Result(group, "cpu_ms", bench::ProcessCpuMs() - cpuBefore);
+    bench::Result(group, "ok", matches ? 1 : 0);
+    bench::Result(group, "peak_ws_kib", bench::PeakWorkingSetKiB());
+    CloseHandle(file);
+    return matches ? 0 : 1;
+}
+
+// The reference: the shortest loop the platform's SHA-256 allows, 64 KiB at a time.
+int BareHash(const std::string& path, const std::string& group)
+{
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return 1;
+    const double cpuBefore = bench::ProcessCpuMs();
+    const int64_t start = bench::Ticks();
+    HCRYPTPROV provider = 0;
+    HCRYPTHASH hash = 0;
+    bool ok = CryptAcquireContextA(&provider, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT) &&
+              CryptCreateHash(provider, CALG_SHA_256, 0, 0, &hash);
+    static BYTE buffer[64 * 1024];
+    DWORD read = 0;
+    while (ok && ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read > 0)
+        ok = CryptHashData(hash, buffer, read, 0) != FALSE;
+    BYTE digest[32];
+    DWORD digestSize = sizeof digest;
+    ok = ok && CryptGetHashParam(hash, HP_HASHVAL, digest, &digestSize, 0);
+    bench::Result(group, "wall_ms", bench::MsSince(start));
+    bench::Result(group, "cpu_ms", bench::ProcessCpuMs() - cpuBefore);
+    bench::Result(group, "ok", ok ? 1 : 0);
+    bench::Result(group, "peak_ws_kib", bench::PeakWorkingSetKiB());
+    CryptDestroyHash(hash);
+    CryptReleaseContext(provider, 0);
+    CloseHandle(file);
+    return ok ? 0 : 1;
 }
 
 // Microseconds per call of `operation`, over `calls` calls.
@@ -300,12 +364,17 @@ int PriceNotifications(int megabytes)
 int main(int argc, char** argv)
 {
     const std::string variant = argc > 1 ? argv[1] : "";
-    const bool keepFile = argc == 6 && std::string(argv[5]) == "keep";
-    if ((variant == "product" || variant == "bare") && (argc == 5 || keepFile))
+    const bool keepFile = argc == 8 && std::string(argv[7]) == "keep";
+    if ((variant == "product" || variant == "bare") && (argc == 7 || keepFile))
         return Transfer(variant, argv[2], argv[3], std::string("download.") + argv[4] + "." + variant,
-                        keepFile);
+                        Expected(argv[5], argv[6]), keepFile);
+    if (variant == "hash" && argc == 6)
+        return HashLikeTheUpdater(argv[2], Expected(argv[3], argv[4]), std::string("hash.") + argv[5] + ".product");
+    if (variant == "barehash" && argc == 4)
+        return BareHash(argv[2], std::string("hash.") + argv[3] + ".bare");
     if (variant == "price" && argc == 3)
         return PriceNotifications(std::atoi(argv[2]));
-    bench::Note("usage: bench_download <product|bare> URL TARGET LABEL [keep] | price MEGABYTES");
+    bench::Note("usage: bench_download <product|bare> URL TARGET LABEL SIZE SHA256 [keep] | hash FILE SIZE "
+                "SHA256 LABEL | barehash FILE LABEL | price MEGABYTES");
     return 2;
 }

@@ -37,7 +37,7 @@ xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
         rm -f "$WORK/bench/curl.bin"
         http_proxy="http://127.0.0.1:$PORT" timeout 600 wine "$BUILD/bench_download.exe" product \
             "http://$HOST/store/$TOKEN/Quorvel30/$PACKAGE" "$SEEKWELL_TEST_WORK\\bench\\$PACKAGE" \
-            throughput keep </dev/null 2>/dev/null |
+            throughput $(stat -c %s "$SERVED") $(sha256sum "$SERVED" | cut -d' ' -f1) keep </dev/null 2>/dev/null |
             awk "\$1 == \"RESULT\" { v[\$3] = \$4 + 0 }
                  END { printf \"DownloadPackage: %s, %d bytes in %.2f s = %.1f MB/s, %d notifications, bar %d\\n\",
                               v[\"ok\"] == 1 ? \"complete\" : \"FAILED\", v[\"bytes\"], v[\"wall_ms\"] / 1000,

@@ -39,10 +39,16 @@ curl_download() {
     rm -f "$WORK/curl.bin"
 }
 
+# "SIZE SHA256" of a served package: what its signed manifest line would say.
+manifest_entry() {
+    echo "$(stat -c %s "$1") $(sha256sum "$1" | cut -d' ' -f1)"
+}
+
 wine_download() {
     local variant=$1 megabytes=$2
+    # shellcheck disable=SC2046
     measure "$BUILD/bench_download.exe" "$variant" "$URL_BASE/bench-$megabytes.bin" \
-        "C:\\bench\\download\\bench-$megabytes.bin" "$megabytes"
+        "C:\\bench\\download\\bench-$megabytes.bin" "$megabytes" $(manifest_entry "$PRODUCT_DIR/bench-$megabytes.bin")
 }
 
 echo "$(date +%T) == download throughput: updater path, bare platform call, curl"
@@ -59,6 +65,46 @@ for plan in 10:5 100:7 500:5; do
             # during the next one's stopwatch.
             sync
             if [ "$variant" = curl ]; then curl_download "$megabytes"; else wine_download "$variant" "$megabytes"; fi
+        done
+    done
+    echo "   $megabytes MB: $rounds rounds"
+done
+
+if [ -n "${SEEKWELL_REAL_PROXY_PLAIN:-}" ]; then
+    echo "$(date +%T) == 100 MiB through nginx and squid: updater path and bare call, same route"
+    cp "$PRODUCT_DIR/bench-100.bin" "$REAL_DIR/www/store/$TOKEN/Quorvel30/bench-100.bin"
+    wine reg add 'HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings' \
+        /v ProxyServer /t REG_SZ /d "$SEEKWELL_REAL_PROXY_PLAIN" /f >/dev/null 2>&1
+    for round in 1 2 3 4 5; do
+        if [ $((round % 2)) -eq 1 ]; then order="product bare bare product"; else order="bare product product bare"; fi
+        for variant in $order; do
+            sync
+            # shellcheck disable=SC2046
+            measure "$BUILD/bench_download.exe" "$variant" "$URL_BASE/bench-100.bin" \
+                "C:\\bench\\download\\bench-100.bin" real100 $(manifest_entry "$PRODUCT_DIR/bench-100.bin")
+        done
+    done
+    wine reg add 'HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings' \
+        /v ProxyServer /t REG_SZ /d "127.0.0.1:$PORT" /f >/dev/null 2>&1
+fi
+
+echo "$(date +%T) == the package check: the updater's hash against a bare CryptoAPI loop"
+for plan in 10:7 100:7 500:5; do
+    megabytes=${plan%%:*}
+    rounds=${plan##*:}
+    file="$PRODUCT_DIR/bench-$megabytes.bin"
+    windows_file="Z:$(echo "$file" | tr '/' '\\')"
+    read -r size sha <<<"$(manifest_entry "$file")"
+    # Warm: the file was just written, as a downloaded package is when it is checked.
+    cat "$file" >/dev/null
+    for round in $(seq 1 "$rounds"); do
+        if [ $((round % 2)) -eq 1 ]; then order="product bare bare product"; else order="bare product product bare"; fi
+        for variant in $order; do
+            if [ "$variant" = product ]; then
+                measure "$BUILD/bench_download.exe" hash "$windows_file" "$size" "$sha" "$megabytes"
+            else
+                measure "$BUILD/bench_download.exe" barehash "$windows_file" "$megabytes"
+            fi
         done
     done
     echo "   $megabytes MB: $rounds rounds"

@@ -181,6 +181,40 @@ def size_section(results):
     return out
 
 
+def real_route_section(results):
+    product = results.get("download.real100.product", {})
+    bare = results.get("download.real100.bare", {})
+    if not product.get("wall_ms"):
+        return []
+    rates = transfer_rates(product, 100)
+    bare_rates = transfer_rates(bare, 100)
+    return ["### 100 MiB through nginx and squid, MiB/s (median)", "",
+            row(["n pairs", "updater path (with its check)", "bare call, same route", "updater / bare"]),
+            row(["---"] * 4),
+            row([str(min(len(rates), len(bare_rates))), f"{median(rates):.1f}", f"{median(bare_rates):.1f}",
+                 f"{paired_ratio(bare.get('wall_ms', []), product['wall_ms']):.2f}"])]
+
+
+def hash_section(results):
+    out = ["### Package check (size and SHA-256 of the file), ms, median", "",
+           row(["package", "n pairs", "updater's check", "bare CryptoAPI loop", "speed updater / bare",
+                "target ≥ 0.9", "share of the updater's download", "peak working set, KiB"]),
+           row(["---"] * 8)]
+    for megabytes in (10, 100, 500):
+        product = results.get(f"hash.{megabytes}.product", {})
+        bare = results.get(f"hash.{megabytes}.bare", {})
+        if not product.get("wall_ms"):
+            continue
+        speed = paired_ratio(bare.get("wall_ms", []), product["wall_ms"])
+        download = median(results.get(f"download.{megabytes}.product", {}).get("wall_ms", []))
+        share = median(product["wall_ms"]) / download if download == download and download > 0 else float("nan")
+        out.append(row([f"{megabytes} MiB", str(min(len(product["wall_ms"]), len(bare.get("wall_ms", [])))),
+                        f"{median(product['wall_ms']):.0f}", f"{median(bare.get('wall_ms', [])):.0f}",
+                        f"{speed:.2f}", verdict(speed >= 0.9), f"{share:.0%}",
+                        f"{median(product.get('peak_ws_kib', [])):.0f}"]))
+    return out
+
+
 def check_section(results):
     out = ["### Version check: Start pressed to the message box, ms, median", "",
            row(["server", "n", "Seekwell.exe", "minimal dialog, same calls", "bare request in-process",
@@ -197,7 +231,7 @@ def check_section(results):
 
 def main():
     results, info = load(sys.argv[1])
-    sections = [download_section, guard_section, startup_section, size_section, check_section]
+    sections = [download_section, real_route_section, hash_section, guard_section, startup_section, size_section, check_section]
     lines = [f"- {text}" for text in info] + [""]
     for section in sections:
         lines.extend(section(results))

@@ -38,7 +38,13 @@ done
     echo "INFO started $(date -u '+%Y-%m-%d %H:%M UTC'), load average $(cut -d' ' -f1-3 /proc/loadavg)"
 } >>"$RESULTS"
 start_update_server 3600 "$BUILD/signing/dev-private.pem"
-export BUILD WORK SRC PRODUCT_DIR HOST TOKEN
+# The real nginx and squid, for the download through a real route.
+REAL_DIR=""
+if real_servers_installed; then
+    start_real_servers "$WORK/real"
+    mkdir -p "$REAL_DIR/www/store/$TOKEN/Quorvel30"
+fi
+export BUILD WORK SRC PRODUCT_DIR HOST TOKEN REAL_DIR
 
 # Size of what is shipped, and what the executable imports.
 {

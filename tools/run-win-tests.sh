@@ -9,7 +9,8 @@ shift
 . "$SRC/tools/wine-session.sh"
 start_wine_session wine
 start_update_server 5400 "$BUILD/signing/dev-private.pem"
-# The real nginx and squid for the real-server tests; without them those tests skip.
+# The real nginx and squid for the real-server tests (tools/setup.sh installs them);
+# without them those tests fail, saying so.
 if real_servers_installed; then
     start_real_servers "$WORK/real"
 fi

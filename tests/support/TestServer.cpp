@@ -163,8 +163,9 @@ void ServeRelease(const std::string& version, const std::string& sidecar)
     // A manifest names a package: until the test serves one of its own, it is signed over
     // a small stand-in. A package served empty (its sidecar answers for it) stays empty.
     const std::string packagePath = ProductFolder() + "\\" SEEKWELL_PACKAGE_NAME;
-    const bool served = GetFileAttributesA(packagePath.c_str()) != INVALID_FILE_ATTRIBUTES;
-    const bool empty = served && testfiles::ReadFileBytes(packagePath).empty();
+    WIN32_FILE_ATTRIBUTE_DATA attributes{};
+    const bool served = GetFileAttributesExA(packagePath.c_str(), GetFileExInfoStandard, &attributes) != FALSE;
+    const bool empty = served && attributes.nFileSizeLow == 0 && attributes.nFileSizeHigh == 0;
     if (!served || empty)
         WriteFile(packagePath, "a stand-in package");
     SignRelease();
