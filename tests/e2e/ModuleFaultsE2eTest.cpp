@@ -1,5 +1,7 @@
 // The fault matrix of the modules read at start-up and by the check: damaged language
 // modules and a product module whose version resource is damaged.
+#include <algorithm>
+
 #include "FaultMatrix.h"
 
 using namespace e2e;
