@@ -248,8 +248,8 @@ int Transfer(const std::string& variant, const std::string& url, const std::stri
     return complete ? 0 : 1;
 }
 
-// The updater's check of a downloaded package: size and SHA-256, read in pieces.
-int HashLikeTheUpdater(const std::string& path, const ManifestPackage& expected, const std::string& group)
+// Times `check` over the file at `path`, opened as the updater opens a package.
+template <typename Check> int TimeCheck(const std::string& path, const std::string& group, Check check)
 {
     HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
@@ -257,24 +257,18 @@ int HashLikeTheUpdater(const std::string& path, const ManifestPackage& expected,
         return 1;
     const double cpuBefore = bench::ProcessCpuMs();
     const int64_t start = bench::Ticks();
-    const bool matches = FileMatchesPackage(file, expected);
+    const bool ok = check(file);
     bench::Result(group, "wall_ms", bench::MsSince(start));
     bench::Result(group, "cpu_ms", bench::ProcessCpuMs() - cpuBefore);
-    bench::Result(group, "ok", matches ? 1 : 0);
+    bench::Result(group, "ok", ok ? 1 : 0);
     bench::Result(group, "peak_ws_kib", bench::PeakWorkingSetKiB());
     CloseHandle(file);
-    return matches ? 0 : 1;
+    return ok ? 0 : 1;
 }
 
 // The reference: the shortest loop the platform's SHA-256 allows, 64 KiB at a time.
-int BareHash(const std::string& path, const std::string& group)
+bool BareSha256(HANDLE file)
 {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return 1;
-    const double cpuBefore = bench::ProcessCpuMs();
-    const int64_t start = bench::Ticks();
     HCRYPTPROV provider = 0;
     HCRYPTHASH hash = 0;
     bool ok = CryptAcquireContextA(&provider, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT) &&
@@ -286,14 +280,9 @@ int BareHash(const std::string& path, const std::string& group)
     BYTE digest[32];
     DWORD digestSize = sizeof digest;
     ok = ok && CryptGetHashParam(hash, HP_HASHVAL, digest, &digestSize, 0);
-    bench::Result(group, "wall_ms", bench::MsSince(start));
-    bench::Result(group, "cpu_ms", bench::ProcessCpuMs() - cpuBefore);
-    bench::Result(group, "ok", ok ? 1 : 0);
-    bench::Result(group, "peak_ws_kib", bench::PeakWorkingSetKiB());
     CryptDestroyHash(hash);
     CryptReleaseContext(provider, 0);
-    CloseHandle(file);
-    return ok ? 0 : 1;
+    return ok;
 }
 
 // Microseconds per call of `operation`, over `calls` calls.
@@ -369,9 +358,14 @@ int main(int argc, char** argv)
         return Transfer(variant, argv[2], argv[3], std::string("download.") + argv[4] + "." + variant,
                         Expected(argv[5], argv[6]), keepFile);
     if (variant == "hash" && argc == 6)
-        return HashLikeTheUpdater(argv[2], Expected(argv[3], argv[4]), std::string("hash.") + argv[5] + ".product");
+    {
+        // The updater's check of a downloaded package: size and SHA-256, read in pieces.
+        const ManifestPackage expected = Expected(argv[3], argv[4]);
+        return TimeCheck(argv[2], std::string("hash.") + argv[5] + ".product",
+                         [&](HANDLE file) { return FileMatchesPackage(file, expected); });
+    }
     if (variant == "barehash" && argc == 4)
-        return BareHash(argv[2], std::string("hash.") + argv[3] + ".bare");
+        return TimeCheck(argv[2], std::string("hash.") + argv[3] + ".bare", BareSha256);
     if (variant == "price" && argc == 3)
         return PriceNotifications(std::atoi(argv[2]));
     bench::Note("usage: bench_download <product|bare> URL TARGET LABEL SIZE SHA256 [keep] | hash FILE SIZE "
