@@ -61,6 +61,7 @@ class RealServersTest(unittest.TestCase):
     def get(self, route, name, headers=None, method="GET"):
         """(status, headers, body as sent) of one request through a squid route."""
         host, port = self.env["SEEKWELL_REAL_PROXY_" + route].split(":")
+        self.logged_before = len(self.squid_log())
         connection = http.client.HTTPConnection(host, int(port), timeout=10)
         try:
             connection.request(method, URL + name, headers=headers or {})
@@ -69,9 +70,19 @@ class RealServersTest(unittest.TestCase):
         finally:
             connection.close()
 
-    def last_squid_code(self):
+    def squid_log(self):
         with open(os.path.join(self.env["REAL_DIR"], "squid/access.log")) as log:
-            return log.readlines()[-1].split()[3]
+            return log.readlines()
+
+    def last_squid_code(self):
+        """The result code of the last request; squid logs a request only after it has
+        answered it, so the line is waited for."""
+        deadline = time.monotonic() + 5
+        lines = self.squid_log()
+        while len(lines) <= self.logged_before and time.monotonic() < deadline:
+            time.sleep(0.02)
+            lines = self.squid_log()
+        return lines[-1].split()[3]
 
     def test_servers_start_within_two_seconds(self):
         self.assertLess(self.startSeconds, 2.0)

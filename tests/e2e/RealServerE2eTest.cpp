@@ -126,8 +126,9 @@ TEST_F(RealServer, RoadNewReleaseAndCacheHit)
     const size_t before = ProxyLinesForThePackage().size();
     EXPECT_EQ(kDownloaded, DownloadOffered("3.0.1.4"));
     EXPECT_TRUE(PackageAtTarget() == newer);
-    const std::vector<std::string> lines = ProxyLinesForThePackage();
-    ASSERT_GT(lines.size(), before);
+    // squid logs a request once it has answered it, a moment after the client has it all.
+    std::vector<std::string> lines;
+    ASSERT_TRUE(ui::WaitUntil([&] { return (lines = ProxyLinesForThePackage()).size() > before; }, 5000));
     EXPECT_NE(std::string::npos, lines.back().find("HIT/200")) << lines.back();
 }
 
