@@ -25,7 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     // Base64 gives three bytes for four characters, less what the padding drops.
     const size_t encoded = rest.size() - 10 - (newline == std::string_view::npos ? 0 : 1) -
                            (rest.size() >= 12 && rest[rest.size() - 2] == '\r' ? 1 : 0);
-    FUZZ_CHECK(manifest.signature.size() <= encoded / 4 * 3 && manifest.signature.size() + 2 >= encoded / 4 * 3);
+    FUZZ_CHECK(manifest.signature.size() <= encoded / 4 * 3 &&
+               manifest.signature.size() + 2 >= encoded / 4 * 3);
     FUZZ_CHECK(file.substr(0, manifest.versionLine.size()) == manifest.versionLine);
     // Every package is found again by its own name, and is that very entry.
     for (const ManifestPackage& package : manifest.packages)

@@ -164,7 +164,8 @@ void ServeRelease(const std::string& version, const std::string& sidecar)
     // a small stand-in. A package served empty (its sidecar answers for it) stays empty.
     const std::string packagePath = ProductFolder() + "\\" SEEKWELL_PACKAGE_NAME;
     WIN32_FILE_ATTRIBUTE_DATA attributes{};
-    const bool served = GetFileAttributesExA(packagePath.c_str(), GetFileExInfoStandard, &attributes) != FALSE;
+    const bool served =
+        GetFileAttributesExA(packagePath.c_str(), GetFileExInfoStandard, &attributes) != FALSE;
     const bool empty = served && attributes.nFileSizeLow == 0 && attributes.nFileSizeHigh == 0;
     if (!served || empty)
         WriteFile(packagePath, "a stand-in package");

@@ -38,7 +38,7 @@ Installation SetUpDemo()
     // The release was staged and signed by the vendor's tool before the demo started;
     // the package drips in, so the progress bar can be watched.
     testfiles::WriteFile(testserver::ProductFolder() + "\\" SEEKWELL_PACKAGE_NAME ".behave.json",
-                          R"({"drip": {"bytes": 8192, "every_ms": 40}})");
+                         R"({"drip": {"bytes": 8192, "every_ms": 40}})");
     MakeFolders("C:\\Downloads");
     DeleteFileA("C:\\Downloads\\" SEEKWELL_PACKAGE_NAME);
     DeleteFileA("C:\\Downloads\\" SEEKWELL_PACKAGE_NAME ".ran.txt");
