@@ -62,6 +62,12 @@
 #define IDS_UPDATE_INFO_UNVERIFIED 534
 #define IDS_DOWNLOAD_UNVERIFIED 535
 #define IDS_INSTALL_REFUSED 536
+// A system whose CryptoAPI has no SHA-256 cannot check any update (falls back to 534,
+// then 526); the shell could not start a verified package (falls back to 520); the
+// update information is past its expiry (falls back to 534, then 526).
+#define IDS_CANNOT_VERIFY_ON_THIS_WINDOWS 537
+#define IDS_PACKAGE_NOT_STARTED 538
+#define IDS_UPDATE_INFO_EXPIRED 539
 
 // The vendor's public keys (DER), one RCDATA resource each, numbered on from here.
 #define IDR_SIGNING_KEY_FIRST 200

@@ -3,8 +3,7 @@
 
 #include <cstdint>
 
-// The runtime's 64-bit clock: whole seconds since 1970-01-01 00:00 UTC.
-int64_t RuntimeClockSeconds() noexcept;
+#include "SystemClock.h"
 
 class IDownloadProgress
 {
@@ -13,8 +12,8 @@ class IDownloadProgress
     virtual void SetDownloadProgress(int percent) = 0;
     // Keeps the window responsive between notifications of the transfer.
     virtual void PumpMessages() = 0;
-    // The clock the download's time limit is measured by.
-    virtual int64_t NowSeconds() { return RuntimeClockSeconds(); }
+    // The clock the download's time limit is measured by, in whole seconds since 1970.
+    virtual int64_t NowSeconds() { return SystemClockSeconds(); }
 
   protected:
     ~IDownloadProgress() = default;

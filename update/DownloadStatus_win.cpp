@@ -1,15 +1,8 @@
 #include "DownloadStatus.h"
 
-#include <time.h>
-
 #include <cstring>
 
 #include "DownloadMath.h"
-
-int64_t RuntimeClockSeconds() noexcept
-{
-    return static_cast<int64_t>(_time64(nullptr));
-}
 
 CDownloadStatus::CDownloadStatus(IDownloadProgress& progress) noexcept : m_progress(progress) {}
 

@@ -27,6 +27,15 @@ inline constexpr const char* kUnverifiedDownload =
 inline constexpr const char* kInstallRefused =
     "The update package in the chosen folder is not the update the vendor "
     "published, so it was not started. Please download the update again.";
+inline constexpr const char* kCannotVerifyOnThisWindows =
+    "This version of Windows cannot check updates, so no update can be offered here. Please get the "
+    "update from the vendor's web site.";
+inline constexpr const char* kPackageNotStarted =
+    "The update package could not be started. It is still in the chosen folder, from where you can "
+    "start it yourself.";
+inline constexpr const char* kUpdateInfoExpired =
+    "The update information from the server has expired. Check "
+    "that this computer's date and time are right, then try again.";
 
 // The offer of `version` (like "3.0.1.3") in the English module's words.
 std::string Question(const std::string& version);

@@ -68,14 +68,6 @@ TEST_F(DownloadStatusTest, ArmingSetsTheDeadlineEightySecondsFromNow)
     EXPECT_EQ(1'700'000'080, status.Deadline());
 }
 
-TEST_F(DownloadStatusTest, RuntimeClockIsTheCurrentUnixTime)
-{
-    // 2020-01-01 and 2100-01-01: a clock in whole seconds since 1970, not milliseconds.
-    const int64_t now = RuntimeClockSeconds();
-    EXPECT_GT(now, 1'577'836'800);
-    EXPECT_LT(now, 4'102'444'800);
-}
-
 // The deadline's own second still moves the bar and pumps the queue; the next second
 // aborts before touching either.
 TEST_F(DownloadStatusTest, DeadlineSecondIsAcceptedAndTheNextAborts)

@@ -3,10 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <string>
 
 #include "Handles.h"
 #include "Platform.h"
+#include "SystemClock.h"
 
 TEST(Platform, ExecutableDirectoryIsTheFolderOfTheRunningProgram)
 {
@@ -25,6 +27,17 @@ TEST(Platform, BindProcedureTypesAnExportAndGivesNullForAMissingOne)
     ASSERT_NE(nullptr, getTickCount);
     EXPECT_NE(0u, getTickCount());
     EXPECT_EQ(nullptr, BindProcedure<GetTickCountFunction>(kernel, "NoSuchFunctionAnywhere"));
+}
+
+// The clock every time limit and expiry is read from: the same seconds since 1970 as the
+// runtime's clock (which the updater itself cannot import on the oldest systems).
+TEST(Platform, SystemClockIsTheRuntimesUnixTime)
+{
+    const int64_t before = static_cast<int64_t>(std::time(nullptr));
+    const int64_t now = SystemClockSeconds();
+    const int64_t after = static_cast<int64_t>(std::time(nullptr));
+    EXPECT_LE(before, now);
+    EXPECT_LE(now, after);
 }
 
 // A failed call's reason is read after its owners are gone; closing them must not
