@@ -59,30 +59,40 @@ class RealServersTest(unittest.TestCase):
             out.write(data)
 
     def get(self, route, name, headers=None, method="GET"):
-        """(status, headers, body as sent) of one request through a squid route."""
+        """(status, headers, body as sent) of one request through a squid route. Returns
+        once squid has logged the request too, a moment after its answer, so that the
+        next request starts with every earlier line in the log."""
         host, port = self.env["SEEKWELL_REAL_PROXY_" + route].split(":")
-        self.logged_before = len(self.squid_log())
+        request = (method, URL + name, port)
+        logged_before = len(self.squid_lines_of(request))
         connection = http.client.HTTPConnection(host, int(port), timeout=10)
         try:
             connection.request(method, URL + name, headers=headers or {})
             response = connection.getresponse()
-            return response.status, response.headers, response.read()
+            answer = response.status, response.headers, response.read()
         finally:
             connection.close()
+        self.squid_line = self.wait_for_squid_line(request, logged_before)
+        return answer
 
-    def squid_log(self):
+    def squid_lines_of(self, request):
+        """The complete lines squid logged for (method, URL, squid port) so far."""
         with open(os.path.join(self.env["REAL_DIR"], "squid/access.log")) as log:
-            return log.readlines()
+            lines = [line for line in log if line.endswith("\n")]
+        return [line for line in lines if tuple(line.split()[i] for i in (5, 6, 10)) == request]
+
+    def wait_for_squid_line(self, request, logged_before):
+        """The line of the request made after `logged_before` lines of its kind."""
+        deadline = time.monotonic() + 30
+        while len(lines := self.squid_lines_of(request)) <= logged_before:
+            if time.monotonic() > deadline:
+                self.fail("squid logged no line for %s %s on port %s" % request)
+            time.sleep(0.02)
+        return lines[logged_before]
 
     def last_squid_code(self):
-        """The result code of the last request; squid logs a request only after it has
-        answered it, so the line is waited for."""
-        deadline = time.monotonic() + 5
-        lines = self.squid_log()
-        while len(lines) <= self.logged_before and time.monotonic() < deadline:
-            time.sleep(0.02)
-            lines = self.squid_log()
-        return lines[-1].split()[3]
+        """The result code squid logged for the last request."""
+        return self.squid_line.split()[3]
 
     def test_servers_start_within_two_seconds(self):
         self.assertLess(self.startSeconds, 2.0)

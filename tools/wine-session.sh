@@ -50,12 +50,13 @@ start_wine_session() {
 #   SEEKWELL_REAL_PROXY_DOWN    for ever), down (nginx gone: squid's 502 page), forbidden
 #   SEEKWELL_REAL_PROXY_FORBIDDEN  (nginx's 403 page); a file not published gives nginx's
 #                               404 page on any route that reaches it
-#   SEEKWELL_REAL_PROXY_LOG     Windows path of squid's access log: per request
-#                               "<time> <ms> <client> <CODE>/<status> <bytes> <method> <url>
-#                               ..." then its request and reply headers; CODE is TCP_MISS
-#                               when nginx answered, TCP_HIT, TCP_MEM_HIT or
-#                               TCP_REFRESH_UNMODIFIED when the body came from the cache,
-#                               TCP_DENIED for the 407
+#   SEEKWELL_REAL_PROXY_LOG     Windows path of squid's access log: per request, a moment
+#                               after squid answered it, "<time> <ms> <client> <CODE>/<status>
+#                               <bytes> <method> <url> <user> <peer> <type> <port>" (port: the
+#                               route's squid port) then its request and reply headers;
+#                               CODE is TCP_MISS when nginx answered, TCP_HIT, TCP_MEM_HIT
+#                               or TCP_REFRESH_UNMODIFIED when the body came from the
+#                               cache, TCP_DENIED for the 407
 #   SEEKWELL_REAL_SERVER_LOG    Windows path of nginx's access log: per request "<port>
 #                               "<request line>" <status> <bytes> ae=".." cc=".."
 #                               pragma=".." ims=".." via=".."", the Accept-Encoding,
