@@ -1,6 +1,7 @@
 // The fault matrix of the folder the user chooses: a library planted there, a folder on
 // a read-only or full drive or marked read-only, and paths at the length limit.
 #include "FaultMatrix.h"
+#include "StandInPrograms.h"
 
 using namespace e2e;
 
@@ -36,9 +37,9 @@ TEST_F(FaultMatrix, LibraryPlantedInTheChosenFolderIsNotLoaded)
     ASSERT_EQ(kDownloaded, StatusText());
     ASSERT_TRUE(ui::Click(m_updater.Dialog(), IDC_INSTALL));
     EXPECT_EQ(0u, m_updater.WaitForExit(20000));
-    const std::string ranRecord = std::string(kTargetFolder) + "\\" + kPackageName + ".ran.txt";
-    ASSERT_TRUE(ui::WaitUntil([&] { return FileExists(ranRecord); }, 20000));
-    const std::string record = ReadFileBytes(ranRecord);
+    const std::string package = std::string(kTargetFolder) + "\\" + kPackageName;
+    ASSERT_TRUE(standin::WaitForInstallerRun(package, 20000));
+    const std::string record = ReadFileBytes(package + ".ran.txt");
     Record("PlantedLibrary.current_directory_at_install",
            record.substr(record.find("directory=") + 10,
                          record.find("\r\n", record.find("directory=")) - record.find("directory=") - 10));

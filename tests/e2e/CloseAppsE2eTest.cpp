@@ -74,7 +74,7 @@ class CloseApps : public EndToEnd
         HWND saveAs = m_updater.WaitForModal();
         ASSERT_NE(nullptr, saveAs);
         ASSERT_TRUE(ui::AnswerSaveAs(saveAs, kPackage));
-        ASSERT_TRUE(ui::WaitUntil([&] { return ui::ItemEnabled(dialog, IDC_INSTALL); }, 60000));
+        ASSERT_TRUE(ui::WaitUntil([&] { return DownloadEnded(); }, 60000));
     }
 
     // Presses Install and returns the close-applications dialog once it shows
@@ -150,8 +150,7 @@ class CloseApps : public EndToEnd
     {
         EXPECT_TRUE(ui::WaitUntil([&] { return !IsWindow(closeApps); }, 10000));
         EXPECT_EQ(0u, m_updater.WaitForExit(20000));
-        EXPECT_TRUE(ui::WaitUntil([&] { return FileExists(kRanRecord); }, 20000))
-            << "the package did not run";
+        EXPECT_TRUE(standin::WaitForInstallerRun(kPackage, 20000)) << "the package did not run";
     }
 };
 
@@ -181,7 +180,7 @@ TEST_F(CloseApps, NothingRunningShowsNoDialog)
     ReachInstall();
     ASSERT_TRUE(ui::Click(m_updater.Dialog(), IDC_INSTALL));
     EXPECT_EQ(0u, m_updater.WaitForExit(20000));
-    EXPECT_TRUE(ui::WaitUntil([&] { return FileExists(kRanRecord); }, 20000));
+    EXPECT_TRUE(standin::WaitForInstallerRun(kPackage, 20000));
 }
 
 TEST_F(CloseApps, OnlyOutlookExpressIsListedWithOkDisabled)

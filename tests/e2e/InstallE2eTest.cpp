@@ -1,5 +1,6 @@
 // The installer hand-off and the whole road of one update, as a user walks it.
 #include "EndToEnd.h"
+#include "StandInPrograms.h"
 
 using namespace e2e;
 
@@ -42,7 +43,7 @@ class Install : public EndToEnd
         HWND saveAs = m_updater.WaitForModal();
         ASSERT_NE(nullptr, saveAs);
         ASSERT_TRUE(ui::AnswerSaveAs(saveAs, kPackage));
-        ASSERT_TRUE(ui::WaitUntil([&] { return ui::ItemEnabled(dialog, IDC_INSTALL); }, 60000));
+        ASSERT_TRUE(ui::WaitUntil([&] { return DownloadEnded(); }, 60000));
     }
 
     void ServeInstaller(const std::string& sidecar = std::string())
@@ -65,10 +66,7 @@ class Install : public EndToEnd
         return closeApps;
     }
 
-    bool PackageRan()
-    {
-        return ui::WaitUntil([&] { return FileExists(kRanRecord); }, 20000);
-    }
+    bool PackageRan() { return standin::WaitForInstallerRun(kPackage, 20000); }
 };
 } // namespace
 
@@ -103,7 +101,7 @@ TEST_F(Install, TheWholeRoadFromStartToARunningInstaller)
             const int position = ui::ProgressPosition(dialog, IDC_PROGRESS);
             if (positions.empty() || positions.back() != position)
                 positions.push_back(position);
-            return ui::ItemEnabled(dialog, IDC_INSTALL);
+            return DownloadEnded();
         },
         60000));
     EXPECT_EQ(100, ui::ProgressPosition(dialog, IDC_PROGRESS));
@@ -117,9 +115,10 @@ TEST_F(Install, TheWholeRoadFromStartToARunningInstaller)
     HWND closeApps = WaitForCloseApps({"Outlook"});
     ASSERT_NE(nullptr, closeApps);
     EXPECT_FALSE(ui::ItemEnabled(closeApps, IDC_CLOSEAPPS_OK));
-    // The installation is held back while the dialog is open.
+    // The installation is held back while the dialog is open: a hand-off that did not
+    // wait for it would show within this while.
     Sleep(300);
-    EXPECT_FALSE(FileExists(kRanRecord));
+    EXPECT_TRUE(standin::InstallerHasNotRun(kPackage));
 
     outlook.Kill();
     ASSERT_TRUE(ui::Click(closeApps, IDC_RETRY));
@@ -191,8 +190,8 @@ TEST_F(Install, OnlyTheSignedPackageIsEverRun)
         EXPECT_EQ(static_cast<UINT>(MB_ICONEXCLAMATION | MB_OK), view.Style());
         ASSERT_TRUE(ui::Click(box, IDOK));
         EXPECT_EQ(0u, m_updater.WaitForExit(20000));
-        Sleep(500);
-        EXPECT_FALSE(FileExists(kRanRecord));
+        // Whatever the shell was given is running or has run by now.
+        EXPECT_TRUE(standin::InstallerHasNotRun(kPackage));
         m_updater.Kill();
     }
 }

@@ -3,6 +3,9 @@
 // does, and the prefix's proxy settings pick one of squid's routes (tools/real-servers.sh).
 #include "FaultMatrix.h"
 #include "SignedRelease.h"
+#include "StandInPrograms.h"
+
+#include <sstream>
 
 using namespace e2e;
 
@@ -15,20 +18,28 @@ std::string RealFolder()
     return testserver::Env("SEEKWELL_REAL_WWW") + kRealFolderPath;
 }
 
-// squid's access log lines for the package, as far as they were written by now.
-std::vector<std::string> ProxyLinesForThePackage()
+// squid's access log lines of the package requests that came in through the squid port
+// of `route` (a SEEKWELL_REAL_PROXY_* variable), as far as squid has written them: it
+// logs a request a moment after its answer.
+std::vector<std::string> ProxyLinesForThePackage(const char* route)
 {
+    const std::string hostPort = testserver::Env(route);
+    const std::string port = hostPort.substr(hostPort.find(':') + 1);
+    const std::string urlEnd = "/Quorvel30/" SEEKWELL_PACKAGE_NAME;
     std::vector<std::string> lines;
     const std::string log = testfiles::ReadFileBytes(testserver::Env("SEEKWELL_REAL_PROXY_LOG"));
-    for (size_t start = 0; start < log.size();)
+    for (size_t start = 0, end = 0; (end = log.find('\n', start)) != std::string::npos; start = end + 1)
     {
-        const size_t end = log.find('\n', start);
-        const std::string line =
-            log.substr(start, end == std::string::npos ? std::string::npos : end - start);
-        if (line.find(" GET http://") != std::string::npos &&
-            line.find("/" SEEKWELL_PACKAGE_NAME) != std::string::npos)
+        const std::string line = log.substr(start, end - start);
+        // Method, URL and the port the request came in on are the 6th, 7th and 11th fields.
+        std::istringstream fields(line);
+        std::vector<std::string> field(11);
+        for (std::string& value : field)
+            fields >> value;
+        const std::string& url = field[6];
+        if (field[5] == "GET" && url.size() > urlEnd.size() &&
+            url.compare(url.size() - urlEnd.size(), urlEnd.size(), urlEnd) == 0 && field[10] == port)
             lines.push_back(line);
-        start = end == std::string::npos ? log.size() : end + 1;
     }
     return lines;
 }
@@ -113,8 +124,9 @@ TEST_F(RealServer, RoadNewReleaseAndCacheHit)
     EXPECT_TRUE(PackageAtTarget() == installer);
     ASSERT_TRUE(ui::Click(m_updater.Dialog(), IDC_INSTALL));
     EXPECT_EQ(0u, m_updater.WaitForExit(20000));
-    const std::string ran = std::string(kTargetFolder) + "\\" + kPackageName + ".ran.txt";
-    EXPECT_TRUE(ui::WaitUntil([&] { return FileExists(ran); }, 20000)) << "the shell did not run the package";
+    // The next download replaces the package, which it cannot while the installer runs.
+    EXPECT_TRUE(standin::WaitForInstallerRun(std::string(kTargetFolder) + "\\" + kPackageName, 20000))
+        << "the shell did not run the package";
 
     const std::string newer = installer + std::string(4096, 'n');
     Publish("3.0.1.4", newer);
@@ -122,14 +134,18 @@ TEST_F(RealServer, RoadNewReleaseAndCacheHit)
     EXPECT_TRUE(PackageAtTarget() == newer) << "the old package came from the cache";
     m_updater.Kill();
 
-    UseRoute("SEEKWELL_REAL_PROXY_CACHED");
-    const size_t before = ProxyLinesForThePackage().size();
+    const char* const cached = "SEEKWELL_REAL_PROXY_CACHED";
+    UseRoute(cached);
+    const size_t before = ProxyLinesForThePackage(cached).size();
     EXPECT_EQ(kDownloaded, DownloadOffered("3.0.1.4"));
     EXPECT_TRUE(PackageAtTarget() == newer);
-    // squid logs a request once it has answered it, a moment after the client has it all.
+    // This download's line is the next one for the package on the cached route, which
+    // no other request takes.
     std::vector<std::string> lines;
-    ASSERT_TRUE(ui::WaitUntil([&] { return (lines = ProxyLinesForThePackage()).size() > before; }, 5000));
-    EXPECT_NE(std::string::npos, lines.back().find("HIT/200")) << lines.back();
+    ASSERT_TRUE(
+        ui::WaitUntil([&] { return (lines = ProxyLinesForThePackage(cached)).size() > before; }, 20000))
+        << "squid logged no package request on the cached route";
+    EXPECT_NE(std::string::npos, lines[before].find("HIT/200")) << lines[before];
 }
 
 // nginx compresses for a client that accepts gzip and streams every answer chunked,

@@ -15,6 +15,11 @@ void EndToEnd::SetUp()
     m_installation.Register();
 }
 
+bool EndToEnd::DownloadEnded() const
+{
+    return ui::ItemEnabled(m_updater.Dialog(), IDC_INSTALL) && StatusText() != kDownloading;
+}
+
 void EndToEnd::TearDown()
 {
     m_updater.Kill();

@@ -50,6 +50,11 @@ class EndToEnd : public ::testing::Test
 
     std::string StatusText() const { return ui::ItemText(m_updater.Dialog(), IDC_STATUS); }
 
+    // True once an English updater's download has ended: Install is enabled and the
+    // status line has left "Downloading". The updater enables Install a moment before
+    // it writes the outcome there, so Install alone does not say the outcome is shown.
+    bool DownloadEnded() const;
+
     Installation m_installation;
     Updater m_updater;
 };

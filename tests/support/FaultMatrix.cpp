@@ -165,7 +165,7 @@ void FaultMatrix::DownloadInto(const std::string& folder)
 
 bool FaultMatrix::WaitForDownloadEnd(DWORD timeoutMs)
 {
-    return ui::WaitUntil([&] { return ui::ItemEnabled(m_updater.Dialog(), IDC_INSTALL); }, timeoutMs);
+    return ui::WaitUntil([&] { return DownloadEnded(); }, timeoutMs);
 }
 
 void FaultMatrix::ExpectCancelEndsTheProgram()

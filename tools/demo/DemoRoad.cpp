@@ -9,6 +9,7 @@
 #include <string>
 
 #include "Scenario.h"
+#include "StandInPrograms.h"
 
 using namespace e2e;
 
@@ -82,7 +83,9 @@ int WalkTheRoad(const Installation& installation)
                 sawPartWay = true;
                 Shot(dialog, "4-downloading");
             }
-            return ui::ItemEnabled(dialog, IDC_INSTALL);
+            // Install is enabled a moment before the status line shows the outcome.
+            return ui::ItemEnabled(dialog, IDC_INSTALL) &&
+                   ui::ItemText(dialog, IDC_STATUS) != "Downloading the update...";
         },
         60000);
     Step("the package is downloaded and Install enabled",
@@ -116,9 +119,9 @@ int WalkTheRoad(const Installation& installation)
     ui::Click(closeApps, IDC_CLOSEAPPS_OK);
 
     Step("the updater ends", updater.WaitForExit(20000) == 0);
-    const std::string record = "C:\\Downloads\\" SEEKWELL_PACKAGE_NAME ".ran.txt";
-    Step("the shell ran the downloaded package", ui::WaitUntil([&] { return FileExists(record); }, 20000));
-    std::printf("%s", ReadFileBytes(record).c_str());
+    const std::string package = "C:\\Downloads\\" SEEKWELL_PACKAGE_NAME;
+    Step("the shell ran the downloaded package", standin::WaitForInstallerRun(package, 20000));
+    std::printf("%s", ReadFileBytes(package + ".ran.txt").c_str());
     return g_failures == 0 ? 0 : 1;
 }
 } // namespace
