@@ -187,6 +187,9 @@ class ServingTest(ServerTestCase):
             ("misspelt field", b"3.0.1.5", {"stall_after_byte": 1}, 500, None),
             ("two bodies", None, {"body": "1", "body_hex": "31"}, 500, None),
             ("wrong type", None, {"drip": {"bytes": 0}}, 500, None),
+            ("held_by without a pause", b"3.0.1.5", {"held_by": ".hold"}, 500, None),
+            ("held_by naming another folder", b"3.0.1.5", {"held_by": "../x", "stall_after_bytes": 1}, 500,
+             None),
         ]
         for edge, content, sidecar, status, expected_body in rows:
             with self.subTest(edge):
@@ -355,6 +358,24 @@ class TimingTest(ServerTestCase):
         self.assertGreaterEqual(time.monotonic() - started, 0.29)
 
 
+    def test_held_stall_goes_on_once_its_file_is_removed(self):
+        hold = self.put("/%s/.hold" % STORE, b"")
+        self.steer(VERSION_PATH, body="3.0.1.5 notes", stall_after_bytes=7, stall_ms=60000, held_by=".hold")
+        with socket.create_connection(("127.0.0.1", self.server.port), timeout=10) as sock:
+            sock.sendall(get_request(VERSION_PATH))
+            received = b""
+            while not received.endswith(b"3.0.1.5"):
+                received += sock.recv(65536)
+            sock.settimeout(0.3)
+            with self.assertRaises(socket.timeout):
+                sock.recv(65536)
+            os.remove(hold)
+            sock.settimeout(10)
+            while data := sock.recv(65536):
+                received += data
+        self.assertTrue(received.endswith(b"\r\n\r\n3.0.1.5 notes"), received)
+
+
 class LifetimeTest(unittest.TestCase):
     def setUp(self):
         temp = tempfile.TemporaryDirectory(prefix="update-server-test-")
@@ -420,6 +441,29 @@ class LifetimeTest(unittest.TestCase):
         # Stopping while refusing ends the process at once too.
         server.process.send_signal(signal.SIGTERM)
         self.assertEqual(server.process.wait(5), 0)
+
+    def test_held_refusal_lasts_until_its_file_is_removed(self):
+        folder = os.path.join(self.root, STORE)
+        sidecar = json.dumps({"refuse_connections_ms": 60000, "held_by": ".hold"})
+        for name, text in (("version.txt", "3.0.1.5\r\n"), (".hold", ""), ("version.txt.behave.json", sidecar)):
+            with open(os.path.join(folder, name), "w") as out:
+                out.write(text)
+        server = self.start()
+        raw, _ = raw_exchange(server.port, get_request(VERSION_PATH))
+        self.assertEqual(b"3.0.1.5\r\n", split_response(raw)[1])
+        with self.assertRaises(ConnectionRefusedError):
+            socket.create_connection(("127.0.0.1", server.port), timeout=5).close()
+        os.remove(os.path.join(folder, "version.txt.behave.json"))
+        os.remove(os.path.join(folder, ".hold"))
+        deadline = time.monotonic() + 30
+        while True:
+            try:
+                raw, _ = raw_exchange(server.port, get_request(VERSION_PATH))
+                break
+            except ConnectionRefusedError:
+                self.assertLess(time.monotonic(), deadline, "still refusing after the hold was removed")
+                time.sleep(0.02)
+        self.assertEqual(b"3.0.1.5\r\n", split_response(raw)[1])
 
     def test_large_file_is_streamed_without_holding_it_in_memory(self):
         size = 50 * 1024 * 1024

@@ -28,6 +28,11 @@ read afresh on every request (the served file itself need not exist). Its fields
                        its connection after the answer: the next connection is refused, as
                        by a server that went away (a client's proxy settings stay as they
                        were)
+  held_by              a file name beside the served file: the pauses asked for above
+                       (delay_headers_ms, stall_ms, refuse_connections_ms; not the drip's)
+                       last while that file exists and end as soon as it is removed, at
+                       the latest after their own time. A test removes it once it has
+                       seen what it waits for, instead of guessing how long that takes.
 
 Whenever the connection cannot carry a further response (short body, announced length
 not sent, no Content-Length), it is closed after the response.
@@ -106,7 +111,7 @@ class Behaviour:
         "status", "body", "body_hex", "headers", "content_length", "omit_content_length",
         "delay_headers_ms", "reset_before_headers", "stall_after_bytes", "stall_ms", "drip",
         "close_after_bytes", "reset_after_bytes", "redirect_to", "chunk_size",
-        "refuse_connections_ms",
+        "refuse_connections_ms", "held_by",
     }
 
     def __init__(self, fields=None):
@@ -171,6 +176,15 @@ class Behaviour:
         _require(self.chunk_size is None or self.chunk_size > 0, "chunk_size must be > 0")
         self.refuse_connections_s = self._millis(fields, "refuse_connections_ms", 0)
 
+        self.held_by = fields.get("held_by")
+        if self.held_by is not None:
+            _require(isinstance(self.held_by, str) and self.held_by not in ("", ".", "..")
+                     and not set(self.held_by) & set("/\\\0"), "held_by must be a file name")
+            _require("delay_headers_ms" in fields or "stall_after_bytes" in fields or self.refuse_connections_s,
+                     "held_by needs delay_headers_ms, stall_after_bytes or refuse_connections_ms")
+        # Set by load_behaviour, which knows the folder.
+        self.hold_path = None
+
     @staticmethod
     def _count(fields, name):
         value = fields.get(name)
@@ -212,9 +226,12 @@ def load_behaviour(sidecar_path):
         raise BehaviourError("%s: %s" % (sidecar_path, error)) from None
     _require(isinstance(fields, dict), "%s must hold a JSON object" % sidecar_path)
     try:
-        return Behaviour(fields)
+        behaviour = Behaviour(fields)
     except BehaviourError as error:
         raise BehaviourError("%s: %s" % (sidecar_path, error)) from None
+    if behaviour.held_by is not None:
+        behaviour.hold_path = os.path.join(os.path.dirname(sidecar_path), behaviour.held_by)
+    return behaviour
 
 
 def make_package_file(path, size, seed=0):
@@ -236,6 +253,18 @@ def _write_atomically(path, text):
     with open(temporary, "w", encoding="ascii") as out:
         out.write(text)
     os.replace(temporary, path)
+
+
+def _wait_while_held(stopping, seconds, hold_path):
+    """Waits `seconds`, or less once the file at `hold_path` (if any) is gone; True when
+    the server is stopping."""
+    deadline = time.monotonic() + seconds
+    while True:
+        remaining = deadline - time.monotonic()
+        if remaining <= 0 or (hold_path is not None and not os.path.exists(hold_path)):
+            return False
+        if stopping.wait(remaining if hold_path is None else min(remaining, 0.02)):
+            return True
 
 
 def _unsent_byte_count(sock):
@@ -323,9 +352,9 @@ class UpdateRequestHandler(BaseHTTPRequestHandler):
 
         if behaviour.refuse_connections_s:
             # Before the answer goes out, so that no client can connect again after it.
-            self.server.refuse_connections(behaviour.refuse_connections_s)
+            self.server.refuse_connections(behaviour.refuse_connections_s, behaviour.hold_path)
             self.close_connection = True
-        self._pause(behaviour.delay_headers_s)
+        self._pause(behaviour.delay_headers_s, behaviour.hold_path)
         if behaviour.reset_before_headers:
             self._reset_connection()
             return
@@ -411,7 +440,7 @@ class UpdateRequestHandler(BaseHTTPRequestHandler):
         while True:
             if stall_at is not None and sent == stall_at:
                 stall_at = None
-                self._pause(behaviour.stall_s)
+                self._pause(behaviour.stall_s, behaviour.hold_path)
             if sent >= end:
                 break
             want = min(piece_size, end - sent)
@@ -441,8 +470,8 @@ class UpdateRequestHandler(BaseHTTPRequestHandler):
         if include_body:
             self.wfile.write(data)
 
-    def _pause(self, seconds):
-        if seconds > 0 and self.server.stopping.wait(seconds):
+    def _pause(self, seconds, hold=None):
+        if seconds > 0 and _wait_while_held(self.server.stopping, seconds, hold):
             raise _ConnectionGone()
 
     def _reset_connection(self):
@@ -488,14 +517,15 @@ class UpdateServer(socketserver.ThreadingMixIn, socketserver.TCPServer):
             self.shutdown()
             self.server_close()
 
-    def refuse_connections(self, seconds):
-        """Closes the listening socket now and opens it again on the same port later."""
+    def refuse_connections(self, seconds, hold_path=None):
+        """Closes the listening socket now and opens it again on the same port after
+        `seconds`, or once the file at `hold_path` is gone."""
         with self._listening_lock:
             self.shutdown()
             self.server_close()
 
         def listen_again():
-            if self.stopping.wait(seconds):
+            if _wait_while_held(self.stopping, seconds, hold_path):
                 return
             with self._listening_lock:
                 if self.stopping.is_set():

@@ -260,21 +260,27 @@ INSTANTIATE_TEST_SUITE_P(Ways, SaveAsDismissed,
                          { return std::string(row.param.name); });
 
 // The pump bypasses the dialog manager: Escape, Enter and Tab reach the focused button
-// as plain keys and do nothing, so the transfer and the dialog carry on.
+// as plain keys and do nothing, so the transfer and the dialog carry on. The server
+// holds back the last 32 KiB until the keys are pressed, so they come during the
+// transfer however slow the machine is.
 TEST_F(Download, DialogKeysDoNothingDuringTheTransfer)
 {
     const std::string package = MakePackage(768 * 1024, 8);
-    testserver::ServePackage(package, R"({"drip": {"bytes": 32768, "every_ms": 80}})");
+    testserver::Hold lastPiece(".last-piece");
+    testserver::ServePackage(package, R"({"drip": {"bytes": 32768, "every_ms": 80}, "stall_after_bytes": )" +
+                                          std::to_string(package.size() - 32768) +
+                                          R"(, "stall_ms": 60000, "held_by": ".last-piece"})");
     HWND saveAs = OpenSaveAs();
     ASSERT_NE(nullptr, saveAs);
     ASSERT_TRUE(ui::AnswerSaveAs(saveAs, m_package));
     HWND dialog = m_updater.Dialog();
-    ASSERT_TRUE(ui::WaitUntil([&] { return ui::ProgressPosition(dialog, IDC_PROGRESS) > 0; }, 10000));
+    ASSERT_TRUE(ui::WaitUntil([&] { return !PackageRequests().empty(); }, 20000)) << "no transfer began";
     const int focused = ui::FocusedControlId(dialog);
 
     for (UINT key : {VK_ESCAPE, VK_RETURN, VK_TAB})
         ui::PressKey(dialog, key);
 
+    lastPiece.Release();
     EXPECT_EQ(kDownloaded, WaitForOutcome(30000));
     EXPECT_TRUE(m_updater.Running());
     EXPECT_TRUE(IsWindowVisible(dialog));
@@ -283,21 +289,27 @@ TEST_F(Download, DialogKeysDoNothingDuringTheTransfer)
 }
 
 // Cancel stays live during the transfer and ends the dialog, but only once the
-// transfer has run to its end: the package is complete when the updater exits.
+// transfer has run to its end: the package is complete when the updater exits. The
+// server holds back the last 32 KiB until the updater has been watched after Cancel, so
+// the transfer cannot end meanwhile however slow the machine is. (The bar is not read:
+// a dialog whose transfer is held does not answer.)
 TEST_F(Download, CancelDuringTheTransferEndsTheUpdaterAfterIt)
 {
     const std::string package = MakePackage(768 * 1024, 9);
-    testserver::ServePackage(package, R"({"drip": {"bytes": 32768, "every_ms": 100}})");
+    testserver::Hold lastPiece(".last-piece");
+    testserver::ServePackage(package, R"({"drip": {"bytes": 32768, "every_ms": 100}, "stall_after_bytes": )" +
+                                          std::to_string(package.size() - 32768) +
+                                          R"(, "stall_ms": 60000, "held_by": ".last-piece"})");
     HWND saveAs = OpenSaveAs();
     ASSERT_NE(nullptr, saveAs);
     ASSERT_TRUE(ui::AnswerSaveAs(saveAs, m_package));
-    HWND dialog = m_updater.Dialog();
-    ASSERT_TRUE(ui::WaitUntil([&] { return ui::ProgressPosition(dialog, IDC_PROGRESS) > 0; }, 10000));
+    ASSERT_TRUE(ui::WaitUntil([&] { return !PackageRequests().empty(); }, 20000)) << "no transfer began";
 
-    ASSERT_TRUE(ui::Click(dialog, IDC_CANCEL));
+    ASSERT_TRUE(ui::Click(m_updater.Dialog(), IDC_CANCEL));
     EXPECT_EQ(static_cast<DWORD>(STILL_ACTIVE), m_updater.WaitForExit(800)) << "ended mid-transfer";
     EXPECT_FALSE(FileExists(m_package));
 
+    lastPiece.Release();
     EXPECT_NE(static_cast<DWORD>(STILL_ACTIVE), m_updater.WaitForExit(30000));
     EXPECT_TRUE(ReadFileBytes(m_package) == package);
 }

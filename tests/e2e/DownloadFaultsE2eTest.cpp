@@ -2,6 +2,8 @@
 // short or answers with an error status, a redirect loop, a stall and a reset mid-body.
 #include "FaultMatrix.h"
 
+#include <optional>
+
 using namespace e2e;
 
 // The package transfer: every row ends with the failure status, Install enabled, the
@@ -27,16 +29,27 @@ void PrintTo(const PackageFaultRow& row, std::ostream* out)
 
 class PackageFault : public FaultMatrix, public ::testing::WithParamInterface<PackageFaultRow>
 {
+  protected:
+    void TearDown() override
+    {
+        FaultMatrix::TearDown();
+        // The next test needs the server listening again.
+        EXPECT_TRUE(ui::WaitUntil([] { return testserver::WhyNoServer().empty(); }, 10000));
+    }
 };
 } // namespace
 
 TEST_P(PackageFault, LeavesTheOlderPackageAndSaysTheDownloadFailed)
 {
     const PackageFaultRow& row = GetParam();
-    // A refused package: the server stops listening for a while once it has answered
-    // the check. (Changing the proxy settings instead would not do: some platforms read
-    // them once per process.)
-    testserver::ServeRelease("3.0.1.3", row.refuseAfterOffer ? R"({"refuse_connections_ms": 4000})" : "");
+    // A refused package: the server stops listening once it has answered the check, until
+    // the row is over, however long the way to the download takes. (Changing the proxy
+    // settings instead would not do: some platforms read them once per process.)
+    std::optional<testserver::Hold> refusing;
+    if (row.refuseAfterOffer)
+        refusing.emplace(".refusing");
+    testserver::ServeRelease(
+        "3.0.1.3", row.refuseAfterOffer ? R"({"refuse_connections_ms": 60000, "held_by": ".refusing"})" : "");
     testserver::ServePackage(kPackage, row.sidecar);
     if (row.foreignBytes)
         testfiles::WriteFile(testserver::ProductFolder() + "\\" + kPackageName,
@@ -58,8 +71,6 @@ TEST_P(PackageFault, LeavesTheOlderPackageAndSaysTheDownloadFailed)
     ExpectCancelEndsTheProgram();
     ExpectNothingWrittenOutside(kTargetFolder);
     ExpectSettingsKept();
-    // The next test needs the server listening again.
-    EXPECT_TRUE(ui::WaitUntil([] { return testserver::WhyNoServer().empty(); }, 10000));
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -183,6 +183,18 @@ void ServePackage(const std::string& bytes, const std::string& sidecar)
         SignRelease();
 }
 
+Hold::Hold(const std::string& name) : m_path(ProductFolder() + "\\" + name)
+{
+    WriteFile(m_path, std::string());
+}
+
+void Hold::Release()
+{
+    if (!m_path.empty())
+        Remove(m_path);
+    m_path.clear();
+}
+
 void Clear()
 {
     g_release.active = false;

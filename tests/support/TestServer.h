@@ -37,6 +37,25 @@ void ServePackage(const std::string& bytes, const std::string& sidecar = std::st
 // again whenever ServePackage changes it, until the next ServeVersionFile or Clear.
 void ServeRelease(const std::string& version, const std::string& sidecar = std::string());
 
+// A file in the product's folder that keeps the server's pauses naming it in a sidecar's
+// "held_by" going (a stall, a refusal of connections) from construction until Release()
+// or the end of the object, so that a test lets the server go on once it has seen what
+// it waits for. Its name starts with a dot: staged releases do not list it.
+class Hold
+{
+  public:
+    explicit Hold(const std::string& name);
+    Hold(const Hold&) = delete;
+    Hold& operator=(const Hold&) = delete;
+    ~Hold() { Release(); }
+
+    // Removes the file; the server goes on within a moment.
+    void Release();
+
+  private:
+    std::string m_path;
+};
+
 // Removes everything the tests served, so a test starts with an empty server.
 void Clear();
 
