@@ -67,7 +67,16 @@ start_update_server() {
     /usr/bin/python3 "$SRC/tools/update_server.py" --root "$WORK/www" --port-file "$WORK/port" \
         --log "$WORK/requests.log" --max-seconds "$1" "${signing[@]}" >/dev/null &
     SERVER=$!
-    for _ in $(seq 1 100); do [ -s "$WORK/port" ] && break; sleep 0.05; done
+    # The port file is written whole once the server listens; a loaded machine may take
+    # a while to start Python, so wait for the file or the server's end, not a guess.
+    local deadline=$((SECONDS + 60))
+    until [ -s "$WORK/port" ]; do
+        if ! kill -0 "$SERVER" 2>/dev/null || [ $SECONDS -ge $deadline ]; then
+            echo "update server: it did not start (no port file in $WORK)" >&2
+            return 1
+        fi
+        sleep 0.05
+    done
     export SEEKWELL_TEST_PORT=$(cat "$WORK/port")
     export SEEKWELL_TEST_WWW=$(to_windows "$WORK/www")
     export SEEKWELL_TEST_LOG=$(to_windows "$WORK/requests.log")

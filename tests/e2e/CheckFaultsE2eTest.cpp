@@ -166,7 +166,9 @@ TEST_P(CheckStall, EndsAndIsRecorded)
     TakeSnapshots();
     LaunchAndStart();
     const DWORD started = GetTickCount();
-    Sleep(1500);
+    // The server stalls from the request on (or 3 bytes after it).
+    ASSERT_TRUE(ui::WaitUntil([] { return CountRequestsFor("version.txt") > 0; }, kCheckPatienceMs))
+        << "the check asked nothing of the server";
     const bool answeredDuringStall = Answers(m_updater.Dialog());
     HWND box = m_updater.WaitForModal(kStallMs + kCheckPatienceMs);
     ASSERT_NE(nullptr, box) << "the check did not end after the server went on";

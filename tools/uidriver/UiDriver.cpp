@@ -368,10 +368,12 @@ MessageBoxView ReadMessageBox(HWND messageBox)
         if (button != nullptr && IsWindowVisible(button))
             view.buttons.push_back(id);
     }
-    // The icon may not be painted yet right after the box appears: look again briefly.
+    // The icon may not be on the screen yet right after the box appears, the later the
+    // busier the machine: look until it is (the limit only ends a wait for an icon that
+    // never comes).
     HWND icon = GetDlgItem(messageBox, kMessageBoxIconId);
     if (icon != nullptr && IsWindowVisible(icon))
-        WaitUntil([&] { return (view.icon = IdentifyIcon(icon)) != 0; }, 3000);
+        WaitUntil([&] { return (view.icon = IdentifyIcon(icon)) != 0; }, 20000);
     return view;
 }
 
