@@ -162,7 +162,7 @@ TEST_P(RedirectLoop, EndsAsAFailureOrIsBoundedFromOutside)
         // Still following redirects, not waiting on anything else. A dialog that does
         // not answer is not asked for its texts: the question would wait for good.
         EXPECT_GT(CountRequestsFor(file), 10u);
-        const bool answered = Answers(dialog);
+        const bool answered = Answers(dialog, kAnswerWhileStuckMs);
         Record(std::string(row.edge) + ".dialog_answered", answered ? "yes" : "no");
         if (answered)
         {
@@ -212,7 +212,7 @@ TEST_P(DownloadStall, CancelIsTakenWhenDataFlowsAgain)
     EXPECT_FALSE(ui::ItemEnabled(dialog, IDC_INSTALL));
     // Texts and the bar are read only from a dialog that answers; asking one that does
     // not would wait for the end of the stall.
-    const bool answered = Answers(dialog);
+    const bool answered = Answers(dialog, kAnswerDuringStallMs);
     Record(std::string(row.edge) + ".dialog_answered_during_stall", answered ? "yes" : "no");
     if (answered)
     {
@@ -261,7 +261,7 @@ TEST_F(FaultMatrix, ResetMidBodyLeavesTheOlderPackage)
     else
     {
         HWND dialog = m_updater.Dialog();
-        const bool answered = Answers(dialog);
+        const bool answered = Answers(dialog, kAnswerWhileStuckMs);
         Record("ResetMidBody.dialog_answered", answered ? "yes" : "no");
         ASSERT_TRUE(answered) << "the texts of a dialog that does not answer cannot be read";
         Record("ResetMidBody.bar", std::to_string(ui::ProgressPosition(dialog, IDC_PROGRESS)));

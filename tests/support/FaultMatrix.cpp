@@ -37,10 +37,13 @@ ui::MessageBoxView ReadBox(HWND box)
     return view;
 }
 
-bool Answers(HWND window)
+bool Answers(HWND window, DWORD timeoutMs)
 {
+    // Not SMTO_ABORTIFHUNG: the platform calls a thread hung that has not asked for a
+    // message for five seconds, which a thread inside a long call that takes sent
+    // messages only now and then is.
     DWORD_PTR result = 0;
-    return SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG | SMTO_BLOCK, 250, &result) != 0;
+    return SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_BLOCK, timeoutMs, &result) != 0;
 }
 
 size_t CountRequestsFor(const char* file)

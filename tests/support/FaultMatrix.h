@@ -63,8 +63,14 @@ UserSettings ReadUserSettings();
 // not have made its controls yet.
 ui::MessageBoxView ReadBox(HWND box);
 
-// True when the window's thread answers a message within a quarter of a second.
-bool Answers(HWND window);
+// True when the window's thread takes a message sent to it within `timeoutMs`: it is
+// pumping messages, not blocked. The limit is what the row can afford: inside a stall,
+// well short of the seconds the stall still has to run (its end must not pass for an
+// answer); for a call that never returns by itself, longer than the five seconds for
+// which Wine's download call waits before it looks at sent messages again.
+bool Answers(HWND window, DWORD timeoutMs);
+constexpr DWORD kAnswerDuringStallMs = 1000;
+constexpr DWORD kAnswerWhileStuckMs = 10000;
 
 // Requests for `file` of the product's folder in the server's log.
 size_t CountRequestsFor(const char* file);
