@@ -360,7 +360,7 @@ class TimingTest(ServerTestCase):
 
     def test_held_stall_goes_on_once_its_file_is_removed(self):
         hold = self.put("/%s/.hold" % STORE, b"")
-        self.steer(VERSION_PATH, body="3.0.1.5 notes", stall_after_bytes=7, stall_ms=60000, held_by=".hold")
+        self.steer(VERSION_PATH, body="3.0.1.5 notes", stall_after_bytes=7, stall_ms=0, held_by=".hold")
         with socket.create_connection(("127.0.0.1", self.server.port), timeout=10) as sock:
             sock.sendall(get_request(VERSION_PATH))
             received = b""
@@ -444,7 +444,7 @@ class LifetimeTest(unittest.TestCase):
 
     def test_held_refusal_lasts_until_its_file_is_removed(self):
         folder = os.path.join(self.root, STORE)
-        sidecar = json.dumps({"refuse_connections_ms": 60000, "held_by": ".hold"})
+        sidecar = json.dumps({"refuse_connections_ms": 0, "held_by": ".hold"})
         for name, text in (("version.txt", "3.0.1.5\r\n"), (".hold", ""), ("version.txt.behave.json", sidecar)):
             with open(os.path.join(folder, name), "w") as out:
                 out.write(text)

@@ -28,11 +28,12 @@ read afresh on every request (the served file itself need not exist). Its fields
                        its connection after the answer: the next connection is refused, as
                        by a server that went away (a client's proxy settings stay as they
                        were)
-  held_by              a file name beside the served file: the pauses asked for above
+  held_by              a file name beside the served file: each pause asked for above
                        (delay_headers_ms, stall_ms, refuse_connections_ms; not the drip's)
-                       last while that file exists and end as soon as it is removed, at
-                       the latest after their own time. A test removes it once it has
-                       seen what it waits for, instead of guessing how long that takes.
+                       lasts its own time and then for as long as that file exists (at
+                       most HOLD_LIMIT_S more), so a pause of 0 ms lasts until the file is
+                       removed. A test removes it once it has seen what it waits for,
+                       instead of guessing how long that takes.
 
 Whenever the connection cannot carry a further response (short body, announced length
 not sent, no Content-Length), it is closed after the response.
@@ -85,6 +86,8 @@ PACKAGE_PATTERN_PERIOD = 1024 * 1024 + 7
 CONTENT_TYPES = {".txt": "text/plain", ".json": "application/json"}
 # How long a reset waits for the bytes already written to reach the client.
 RESET_DRAIN_LIMIT_S = 1.0
+# The longest a held pause goes on after its own time, should a test never let it go.
+HOLD_LIMIT_S = 600.0
 
 
 class BehaviourError(ValueError):
@@ -149,6 +152,7 @@ class Behaviour:
         _require(not (self.omit_content_length and self.content_length is not None),
                  "give content_length or omit_content_length, not both")
 
+        self.delays_headers = "delay_headers_ms" in fields
         self.delay_headers_s = self._millis(fields, "delay_headers_ms", 0)
         self.reset_before_headers = self._flag(fields, "reset_before_headers")
         self.stall_after_bytes = self._count(fields, "stall_after_bytes")
@@ -174,13 +178,14 @@ class Behaviour:
 
         self.chunk_size = self._count(fields, "chunk_size")
         _require(self.chunk_size is None or self.chunk_size > 0, "chunk_size must be > 0")
+        self.refuses_connections = "refuse_connections_ms" in fields
         self.refuse_connections_s = self._millis(fields, "refuse_connections_ms", 0)
 
         self.held_by = fields.get("held_by")
         if self.held_by is not None:
             _require(isinstance(self.held_by, str) and self.held_by not in ("", ".", "..")
                      and not set(self.held_by) & set("/\\\0"), "held_by must be a file name")
-            _require("delay_headers_ms" in fields or "stall_after_bytes" in fields or self.refuse_connections_s,
+            _require(self.delays_headers or self.stall_after_bytes is not None or self.refuses_connections,
                      "held_by needs delay_headers_ms, stall_after_bytes or refuse_connections_ms")
         # Set by load_behaviour, which knows the folder.
         self.hold_path = None
@@ -256,15 +261,17 @@ def _write_atomically(path, text):
 
 
 def _wait_while_held(stopping, seconds, hold_path):
-    """Waits `seconds`, or less once the file at `hold_path` (if any) is gone; True when
-    the server is stopping."""
-    deadline = time.monotonic() + seconds
-    while True:
-        remaining = deadline - time.monotonic()
-        if remaining <= 0 or (hold_path is not None and not os.path.exists(hold_path)):
-            return False
-        if stopping.wait(remaining if hold_path is None else min(remaining, 0.02)):
+    """Waits `seconds`, then while the file at `hold_path` (if any) exists, at most
+    HOLD_LIMIT_S more; True when the server is stopping."""
+    if stopping.wait(seconds):
+        return True
+    if hold_path is None:
+        return False
+    deadline = time.monotonic() + HOLD_LIMIT_S
+    while os.path.exists(hold_path) and time.monotonic() < deadline:
+        if stopping.wait(0.02):
             return True
+    return False
 
 
 def _unsent_byte_count(sock):
@@ -350,11 +357,12 @@ class UpdateRequestHandler(BaseHTTPRequestHandler):
                             include_body)
             return
 
-        if behaviour.refuse_connections_s:
+        if behaviour.refuses_connections:
             # Before the answer goes out, so that no client can connect again after it.
             self.server.refuse_connections(behaviour.refuse_connections_s, behaviour.hold_path)
             self.close_connection = True
-        self._pause(behaviour.delay_headers_s, behaviour.hold_path)
+        if behaviour.delays_headers:
+            self._pause(behaviour.delay_headers_s, behaviour.hold_path)
         if behaviour.reset_before_headers:
             self._reset_connection()
             return
@@ -399,7 +407,7 @@ class UpdateRequestHandler(BaseHTTPRequestHandler):
         else:
             announced = behaviour.content_length if behaviour.content_length is not None else length
             headers.append(("Content-Length", str(announced)))
-            if behaviour.refuse_connections_s:
+            if behaviour.refuses_connections:
                 headers.append(("Connection", "close"))
         if behaviour.redirect_to is not None:
             headers.append(("Location", behaviour.redirect_to))
@@ -471,7 +479,7 @@ class UpdateRequestHandler(BaseHTTPRequestHandler):
             self.wfile.write(data)
 
     def _pause(self, seconds, hold=None):
-        if seconds > 0 and _wait_while_held(self.server.stopping, seconds, hold):
+        if (seconds > 0 or hold is not None) and _wait_while_held(self.server.stopping, seconds, hold):
             raise _ConnectionGone()
 
     def _reset_connection(self):
@@ -519,7 +527,7 @@ class UpdateServer(socketserver.ThreadingMixIn, socketserver.TCPServer):
 
     def refuse_connections(self, seconds, hold_path=None):
         """Closes the listening socket now and opens it again on the same port after
-        `seconds`, or once the file at `hold_path` is gone."""
+        `seconds` and, with `hold_path`, once that file is gone."""
         with self._listening_lock:
             self.shutdown()
             self.server_close()

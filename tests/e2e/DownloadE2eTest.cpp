@@ -269,7 +269,7 @@ TEST_F(Download, DialogKeysDoNothingDuringTheTransfer)
     testserver::Hold lastPiece(".last-piece");
     testserver::ServePackage(package, R"({"drip": {"bytes": 32768, "every_ms": 80}, "stall_after_bytes": )" +
                                           std::to_string(package.size() - 32768) +
-                                          R"(, "stall_ms": 60000, "held_by": ".last-piece"})");
+                                          R"(, "stall_ms": 0, "held_by": ".last-piece"})");
     HWND saveAs = OpenSaveAs();
     ASSERT_NE(nullptr, saveAs);
     ASSERT_TRUE(ui::AnswerSaveAs(saveAs, m_package));
@@ -299,7 +299,7 @@ TEST_F(Download, CancelDuringTheTransferEndsTheUpdaterAfterIt)
     testserver::Hold lastPiece(".last-piece");
     testserver::ServePackage(package, R"({"drip": {"bytes": 32768, "every_ms": 100}, "stall_after_bytes": )" +
                                           std::to_string(package.size() - 32768) +
-                                          R"(, "stall_ms": 60000, "held_by": ".last-piece"})");
+                                          R"(, "stall_ms": 0, "held_by": ".last-piece"})");
     HWND saveAs = OpenSaveAs();
     ASSERT_NE(nullptr, saveAs);
     ASSERT_TRUE(ui::AnswerSaveAs(saveAs, m_package));

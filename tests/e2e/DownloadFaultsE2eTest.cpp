@@ -49,7 +49,7 @@ TEST_P(PackageFault, LeavesTheOlderPackageAndSaysTheDownloadFailed)
     if (row.refuseAfterOffer)
         refusing.emplace(".refusing");
     testserver::ServeRelease(
-        "3.0.1.3", row.refuseAfterOffer ? R"({"refuse_connections_ms": 60000, "held_by": ".refusing"})" : "");
+        "3.0.1.3", row.refuseAfterOffer ? R"({"refuse_connections_ms": 0, "held_by": ".refusing"})" : "");
     testserver::ServePackage(kPackage, row.sidecar);
     if (row.foreignBytes)
         testfiles::WriteFile(testserver::ProductFolder() + "\\" + kPackageName,
@@ -186,7 +186,8 @@ INSTANTIATE_TEST_SUITE_P(
 // A stall in the package transfer sends no progress notifications, so nothing runs the
 // pump and nothing looks at the time limit until data flows again. Cancel pressed
 // during the stall is taken at the next notification; the transfer still runs to its
-// end, and the complete package replaces the older one.
+// end, and the complete package replaces the older one. The stall lasts its 5 s and,
+// beyond them, until the row has pressed Cancel, however slow the machine is.
 namespace
 {
 constexpr DWORD kDownloadStallMs = 5000;
@@ -199,12 +200,15 @@ class DownloadStall : public FaultMatrix, public ::testing::WithParamInterface<S
 TEST_P(DownloadStall, CancelIsTakenWhenDataFlowsAgain)
 {
     const Stall& row = GetParam();
+    testserver::Hold stall(".stall");
     testserver::ServeRelease("3.0.1.3");
     testserver::ServePackage(kPackage, row.sidecar);
     WriteOlderPackage(kTargetFolder);
     TakeSnapshots();
     DownloadInto(kTargetFolder);
     const DWORD started = GetTickCount();
+    // The moment the row looks at the updater for the records below, well inside the
+    // stall; that the stall has not ended by then, the hold sees to.
     Sleep(1500);
     EXPECT_TRUE(ReadFileBytes(std::string(kTargetFolder) + "\\" + kPackageName) == kOlderPackage);
     HWND dialog = m_updater.Dialog();
@@ -222,6 +226,7 @@ TEST_P(DownloadStall, CancelIsTakenWhenDataFlowsAgain)
     }
 
     ASSERT_TRUE(ui::Click(dialog, IDC_CANCEL));
+    stall.Release();
     EXPECT_EQ(0u, m_updater.WaitForExit(kDownloadStallMs + kDownloadPatienceMs)) << "the updater did not end";
     Record(std::string(row.edge) + ".exit_after_ms", std::to_string(GetTickCount() - started));
     EXPECT_TRUE(ReadFileBytes(std::string(kTargetFolder) + "\\" + kPackageName) == kPackage);
@@ -230,13 +235,13 @@ TEST_P(DownloadStall, CancelIsTakenWhenDataFlowsAgain)
     ExpectSettingsKept();
 }
 
-INSTANTIATE_TEST_SUITE_P(Stalls, DownloadStall,
-                         ::testing::Values(Stall{"BeforeHeaders", R"({"delay_headers_ms": )" +
-                                                                      std::to_string(kDownloadStallMs) + "}"},
-                                           Stall{"MidBody", R"({"stall_after_bytes": 65536, "stall_ms": )" +
-                                                                std::to_string(kDownloadStallMs) + "}"}),
-                         [](const ::testing::TestParamInfo<Stall>& row)
-                         { return std::string(row.param.edge); });
+INSTANTIATE_TEST_SUITE_P(
+    Stalls, DownloadStall,
+    ::testing::Values(Stall{"BeforeHeaders", R"({"delay_headers_ms": )" + std::to_string(kDownloadStallMs) +
+                                                 R"(, "held_by": ".stall"})"},
+                      Stall{"MidBody", R"({"stall_after_bytes": 65536, "stall_ms": )" +
+                                           std::to_string(kDownloadStallMs) + R"(, "held_by": ".stall"})"}),
+    [](const ::testing::TestParamInfo<Stall>& row) { return std::string(row.param.edge); });
 
 // A connection reset in the middle of the package. Wine's download call neither returns
 // nor notifies after it, though it keeps the thread's messages flowing: the dialog
