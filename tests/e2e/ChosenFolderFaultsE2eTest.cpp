@@ -1,7 +1,7 @@
 // The fault matrix of the folder the user chooses: a library planted there, a folder on
 // a read-only or full drive or marked read-only, and paths at the length limit.
 #include "FaultMatrix.h"
-#include "StandInPrograms.h"
+#include "StandInInstaller.h"
 
 using namespace e2e;
 

@@ -2,6 +2,7 @@
 // sleeper program run under the names of Outlook, Outlook Express and Quorvel Manager;
 // the list, Retry, Ignore, OK, the keyboard, the system menu and the About box.
 #include "EndToEnd.h"
+#include "StandInInstaller.h"
 #include "StandInPrograms.h"
 
 #include <algorithm>

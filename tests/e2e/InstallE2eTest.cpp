@@ -1,6 +1,6 @@
 // The installer hand-off and the whole road of one update, as a user walks it.
 #include "EndToEnd.h"
-#include "StandInPrograms.h"
+#include "StandInInstaller.h"
 
 using namespace e2e;
 

@@ -3,7 +3,7 @@
 // does, and the prefix's proxy settings pick one of squid's routes (tools/real-servers.sh).
 #include "FaultMatrix.h"
 #include "SignedRelease.h"
-#include "StandInPrograms.h"
+#include "StandInInstaller.h"
 
 #include <sstream>
 

@@ -1,13 +1,11 @@
 #include "StandInPrograms.h"
 
 #include <psapi.h>
-#include <tlhelp32.h>
 
 #include <utility>
 #include <vector>
 
 #include "TestFiles.h"
-#include "UiDriver.h"
 
 namespace standin
 {
@@ -62,43 +60,7 @@ std::string ExecutablePathOf(DWORD processId)
     CloseHandle(process);
     return path;
 }
-// The file name of a path (after its last backslash), upper-cased for comparison.
-std::string UpperFileName(const std::string& path)
-{
-    const std::vector<size_t> separators = SeparatorOffsets(path);
-    std::string name = separators.empty() ? path : path.substr(separators.back() + 1);
-    CharUpperBuffA(&name[0], static_cast<DWORD>(name.size()));
-    return name;
-}
 } // namespace
-
-bool ProgramNamedLikeRuns(const std::string& path)
-{
-    const std::string wanted = UpperFileName(path);
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    // Without a list nothing can be ruled out: count it as running.
-    if (snapshot == INVALID_HANDLE_VALUE)
-        return true;
-    bool found = false;
-    PROCESSENTRY32 entry = {};
-    entry.dwSize = sizeof entry;
-    for (BOOL more = Process32First(snapshot, &entry); more && !found; more = Process32Next(snapshot, &entry))
-        found = UpperFileName(entry.szExeFile) == wanted;
-    CloseHandle(snapshot);
-    return found;
-}
-
-bool WaitForInstallerRun(const std::string& path, DWORD timeoutMs)
-{
-    const std::string record = path + ".ran.txt";
-    return ui::WaitUntil([&] { return testfiles::FileExists(record) && !ProgramNamedLikeRuns(path); },
-                         timeoutMs);
-}
-
-bool InstallerHasNotRun(const std::string& path)
-{
-    return !ProgramNamedLikeRuns(path) && !testfiles::FileExists(path + ".ran.txt");
-}
 
 RunningProgram::RunningProgram(const std::string& path, unsigned seconds)
 {

@@ -1,6 +1,5 @@
 // Stand-ins for the programs the updater watches for: copies of sleeper.exe (built next
-// to the test executables) started under chosen paths, ended when the test is done; and
-// what shows that the stand-in installer (fake_installer.exe) ran.
+// to the test executables) started under chosen paths, ended when the test is done.
 #pragma once
 
 #include <windows.h>
@@ -35,20 +34,4 @@ class RunningProgram
     PROCESS_INFORMATION m_process = {};
     std::string m_error;
 };
-
-// True while a process runs whose executable has the file name of `path` (the process
-// list gives names, not folders). A process the shell has started is listed from the
-// moment the shell's call returns.
-bool ProgramNamedLikeRuns(const std::string& path);
-
-// Waits until the stand-in installer at `path` has run and ended: its record
-// "<path>.ran.txt" is there and no process of its name runs any more, so the record is
-// complete and the file is no longer in use. False when that has not happened within
-// `timeoutMs`.
-bool WaitForInstallerRun(const std::string& path, DWORD timeoutMs);
-
-// True when the stand-in installer at `path` has neither run nor is running: no record
-// and no process of its name. Conclusive once whatever could start it has ended or is
-// known to hold it back.
-bool InstallerHasNotRun(const std::string& path);
 } // namespace standin

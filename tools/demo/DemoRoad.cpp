@@ -9,7 +9,7 @@
 #include <string>
 
 #include "Scenario.h"
-#include "StandInPrograms.h"
+#include "StandInInstaller.h"
 
 using namespace e2e;
 

@@ -7,7 +7,7 @@
 
 #include "Crypto.h"
 #include "Install.h"
-#include "StandInPrograms.h"
+#include "StandInInstaller.h"
 #include "TestFiles.h"
 #include "TestServer.h"
 
@@ -23,8 +23,7 @@ ManifestPackage ExpectedFor(const std::string& bytes)
 }
 } // namespace
 
-// The stand-in installer writes "<its path>.ran.txt" when it runs; once it has ended, the
-// package is no longer in use.
+// The stand-in installer writes "<its path>.ran.txt" when it runs.
 TEST(HandOff, RunsOnlyTheFileTheManifestNames)
 {
     char temp[MAX_PATH] = {};
@@ -59,11 +58,11 @@ TEST(HandOff, RunsOnlyTheFileTheManifestNames)
 
         EXPECT_EQ(row.verdict, HandOffPackage(package, expected)) << row.edge;
 
-        // The shell has started whatever it was given by the time the hand-off returns.
-        if (row.verdict == HandOffVerdict::Handed)
-            EXPECT_TRUE(standin::WaitForInstallerRun(package, 20000)) << row.edge;
-        else
-            EXPECT_TRUE(standin::InstallerHasNotRun(package)) << row.edge;
+        // The shell has started whatever it was given by the time the hand-off returns; the
+        // package is no longer in use once the installer has ended.
+        const bool ran = row.verdict == HandOffVerdict::Handed ? standin::WaitForInstallerRun(package, 20000)
+                                                               : !standin::InstallerHasNotRun(package);
+        EXPECT_EQ(row.verdict == HandOffVerdict::Handed, ran) << row.edge;
     }
     // Once the shell has it, the package is no longer held.
     EXPECT_TRUE(DeleteFileA(package.c_str()));
