@@ -112,9 +112,9 @@ class Behaviour:
 
     FIELDS = {
         "status", "body", "body_hex", "headers", "content_length", "omit_content_length",
-        "delay_headers_ms", "reset_before_headers", "stall_after_bytes", "stall_ms", "drip",
+        "delay_headers_ms", "reset_before_headers", "stall_after_bytes", "stall_ms", "held_by", "drip",
         "close_after_bytes", "reset_after_bytes", "redirect_to", "chunk_size",
-        "refuse_connections_ms", "held_by",
+        "refuse_connections_ms",
     }
 
     def __init__(self, fields=None):

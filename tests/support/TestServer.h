@@ -37,6 +37,14 @@ void ServePackage(const std::string& bytes, const std::string& sidecar = std::st
 // again whenever ServePackage changes it, until the next ServeVersionFile or Clear.
 void ServeRelease(const std::string& version, const std::string& sidecar = std::string());
 
+// Removes everything the tests served, so a test starts with an empty server.
+void Clear();
+
+// Lines of the request log: "<request line> | UA: <agent>".
+std::vector<std::string> RequestLog();
+
+void ClearRequestLog();
+
 // A file in the product's folder that keeps the server's pauses naming it in a sidecar's
 // "held_by" going (a stall, a refusal of connections) from construction until Release()
 // or the end of the object, so that a test lets the server go on once it has seen what
@@ -55,14 +63,6 @@ class Hold
   private:
     std::string m_path;
 };
-
-// Removes everything the tests served, so a test starts with an empty server.
-void Clear();
-
-// Lines of the request log: "<request line> | UA: <agent>".
-std::vector<std::string> RequestLog();
-
-void ClearRequestLog();
 
 // Sends the compiled-in update host to the local server (prefix-wide, so programs the
 // tests start follow it too).
