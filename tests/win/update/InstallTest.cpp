@@ -7,9 +7,9 @@
 
 #include "Crypto.h"
 #include "Install.h"
-#include "StandInInstaller.h"
 #include "TestFiles.h"
 #include "TestServer.h"
+#include "StandInInstaller.h"
 
 namespace
 {
