@@ -292,7 +292,7 @@ TEST_F(Download, DialogKeysDoNothingDuringTheTransfer)
 // transfer has run to its end: the package is complete when the updater exits. The
 // server holds back the last 32 KiB until the updater has been watched after Cancel, so
 // the transfer cannot end meanwhile however slow the machine is. (The bar is not read:
-// a dialog whose transfer is held does not answer.)
+// a dialog whose transfer is held answers only every few seconds.)
 TEST_F(Download, CancelDuringTheTransferEndsTheUpdaterAfterIt)
 {
     const std::string package = MakePackage(768 * 1024, 9);
