@@ -169,7 +169,7 @@ TEST_P(CheckStall, EndsAndIsRecorded)
     // The server stalls from the request on (or 3 bytes after it).
     ASSERT_TRUE(ui::WaitUntil([] { return CountRequestsFor("version.txt") > 0; }, kCheckPatienceMs))
         << "the check asked nothing of the server";
-    const bool answeredDuringStall = Answers(m_updater.Dialog(), kAnswerDuringStallMs);
+    const bool answeredDuringStall = Answers(m_updater.Dialog(), kAnswerSoonMs);
     HWND box = m_updater.WaitForModal(kStallMs + kCheckPatienceMs);
     ASSERT_NE(nullptr, box) << "the check did not end after the server went on";
     const DWORD waited = GetTickCount() - started;

@@ -162,7 +162,7 @@ TEST_P(RedirectLoop, EndsAsAFailureOrIsBoundedFromOutside)
         // Still following redirects, not waiting on anything else. A dialog that does
         // not answer is not asked for its texts: the question would wait for good.
         EXPECT_GT(CountRequestsFor(file), 10u);
-        const bool answered = Answers(dialog, kAnswerWhileStuckMs);
+        const bool answered = Answers(dialog, kAnswerSoonMs);
         Record(std::string(row.edge) + ".dialog_answered", answered ? "yes" : "no");
         if (answered)
         {
@@ -216,7 +216,7 @@ TEST_P(DownloadStall, CancelIsTakenWhenDataFlowsAgain)
     EXPECT_FALSE(ui::ItemEnabled(dialog, IDC_INSTALL));
     // Texts and the bar are read only from a dialog that answers; asking one that does
     // not would wait for the end of the stall.
-    const bool answered = Answers(dialog, kAnswerDuringStallMs);
+    const bool answered = Answers(dialog, kAnswerSoonMs);
     Record(std::string(row.edge) + ".dialog_answered_during_stall", answered ? "yes" : "no");
     if (answered)
     {

@@ -64,12 +64,12 @@ UserSettings ReadUserSettings();
 ui::MessageBoxView ReadBox(HWND box);
 
 // True when the window's thread takes a message sent to it within `timeoutMs`: it is
-// pumping messages, not blocked. The limit is what the row can afford: inside a stall,
-// well short of the seconds the stall still has to run (its end must not pass for an
-// answer); for a call that never returns by itself, longer than the five seconds for
-// which Wine's download call waits before it looks at sent messages again.
+// pumping messages, not blocked. kAnswerSoonMs suits a dialog that pumps as data flows,
+// or one inside a stall whose end, seconds later, must not pass for an answer;
+// kAnswerWhileStuckMs one inside a call that never returns and takes sent messages only
+// when its own wait of five seconds runs out (Wine's download call after a reset).
 bool Answers(HWND window, DWORD timeoutMs);
-constexpr DWORD kAnswerDuringStallMs = 1000;
+constexpr DWORD kAnswerSoonMs = 1000;
 constexpr DWORD kAnswerWhileStuckMs = 10000;
 
 // Requests for `file` of the product's folder in the server's log.
