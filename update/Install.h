@@ -9,13 +9,14 @@ enum class HandOffVerdict
 {
     // The shell was asked to open the package; the installer runs on its own.
     Handed,
-    // The file is missing, cannot be read or held, or is not the `expected` package:
-    // nothing was run.
+    // The file is missing, cannot be read or held, is not the `expected` package, or is
+    // not signed with one of the vendor's pinned code-signing keys: nothing was run.
     Refused,
 };
 
 // Opens the package at `packagePath` so that nobody can write to, rename or delete it,
-// checks it against `expected` and, only when it matches, asks the shell to open it with
-// its default action while still holding it; returns once the shell has it.
+// checks it against `expected` and its Authenticode signature against the pinned keys
+// and, only when both hold, asks the shell to open it with its default action while
+// still holding it; returns once the shell has it.
 [[nodiscard]] HandOffVerdict HandOffPackage(const std::string& packagePath,
                                             const ManifestPackage& expected) noexcept;

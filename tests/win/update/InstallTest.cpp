@@ -6,7 +6,9 @@
 #include <string>
 
 #include "Crypto.h"
+#include "Handles.h"
 #include "Install.h"
+#include "InstallerSignature.h"
 #include "TestFiles.h"
 #include "TestServer.h"
 
@@ -33,31 +35,40 @@ bool WaitForFile(const std::string& path, DWORD timeoutMs)
 }
 } // namespace
 
-// The stand-in installer writes "<its path>.ran.txt" when it runs.
-TEST(HandOff, RunsOnlyTheFileTheManifestNames)
+// The stand-in installer writes "<its path>.ran.txt" when it runs. Each row's manifest
+// names `named` (null: the bytes served), as one made by whoever holds the manifest keys
+// would: only the installer signed with the pinned code-signing key runs.
+TEST(HandOff, RunsOnlyTheFileTheManifestNamesSignedByThePinnedKey)
 {
     char temp[MAX_PATH] = {};
     GetTempPathA(sizeof temp, temp);
     const std::string package = std::string(temp) + "handoff-package.exe";
     const std::string marker = package + ".ran.txt";
-    const std::string installer =
-        testfiles::ReadFileBytes(testfiles::BuildDirectory() + "fake_installer.exe");
-    ASSERT_FALSE(installer.empty());
-    const ManifestPackage expected = ExpectedFor(installer);
+    const std::string build = testfiles::BuildDirectory();
+    const std::string installer = testfiles::ReadFileBytes(build + "fake_installer.exe");
+    const std::string unsigned_ = testfiles::ReadFileBytes(build + "fake_installer-unsigned.exe");
+    const std::string otherSigner = testfiles::ReadFileBytes(build + "fake_installer-other-signer.exe");
+    ASSERT_FALSE(installer.empty() || unsigned_.empty() || otherSigner.empty());
+    ASSERT_NE(installer, unsigned_) << "the build should sign the stand-in installer";
     std::string altered = installer;
     altered[altered.size() / 2] ^= 0x01;
+    const std::string longer = installer + "x";
     struct Row
     {
         const char* edge;
         const std::string* bytes; // null: no file at the package path
+        const std::string* named; // what the manifest names; null: `bytes`
         HandOffVerdict verdict;
     };
-    const std::string longer = installer + "x";
     const Row rows[] = {
-        {"no file", nullptr, HandOffVerdict::Refused},
-        {"one byte changed", &altered, HandOffVerdict::Refused},
-        {"one byte more", &longer, HandOffVerdict::Refused},
-        {"the signed package", &installer, HandOffVerdict::Handed},
+        {"no file", nullptr, &installer, HandOffVerdict::Refused},
+        {"one byte changed from the manifest's", &altered, &installer, HandOffVerdict::Refused},
+        {"one byte more than the manifest's", &longer, &installer, HandOffVerdict::Refused},
+        {"unsigned", &unsigned_, nullptr, HandOffVerdict::Refused},
+        {"another key under the same name", &otherSigner, nullptr, HandOffVerdict::Refused},
+        {"signed bytes changed afterwards", &altered, nullptr, HandOffVerdict::Refused},
+        {"signed bytes and a byte more", &longer, nullptr, HandOffVerdict::Refused},
+        {"the pinned signer's package", &installer, nullptr, HandOffVerdict::Handed},
     };
     for (const Row& row : rows)
     {
@@ -66,7 +77,8 @@ TEST(HandOff, RunsOnlyTheFileTheManifestNames)
         if (row.bytes != nullptr)
             testfiles::WriteFile(package, *row.bytes);
 
-        EXPECT_EQ(row.verdict, HandOffPackage(package, expected)) << row.edge;
+        EXPECT_EQ(row.verdict, HandOffPackage(package, ExpectedFor(row.named ? *row.named : *row.bytes)))
+            << row.edge;
 
         const bool ran = WaitForFile(marker, row.verdict == HandOffVerdict::Handed ? 10000 : 1000);
         EXPECT_EQ(row.verdict == HandOffVerdict::Handed, ran) << row.edge;
@@ -74,4 +86,22 @@ TEST(HandOff, RunsOnlyTheFileTheManifestNames)
     // Once the shell has it, the package is no longer held.
     EXPECT_TRUE(DeleteFileA(package.c_str()));
     DeleteFileA(marker.c_str());
+}
+
+// The pins come from the module that carries them: one that pins no key, and does not
+// say that it checks no signature, trusts no installer.
+TEST(HandOff, AModuleThatPinsNoKeyTrustsNoInstaller)
+{
+    const std::string path = testfiles::BuildDirectory() + "fake_installer.exe";
+    HMODULE pinsNothing = LoadLibraryExA((testfiles::BuildDirectory() + "Quorvel.dll").c_str(), nullptr,
+                                         LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(nullptr, pinsNothing);
+    for (HMODULE module : {static_cast<HMODULE>(nullptr), pinsNothing})
+    {
+        const UniqueFileHandle file(
+            CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(file);
+        EXPECT_EQ(module == nullptr, IsSignedByVendor(file.get(), path, module));
+    }
+    FreeLibrary(pinsNothing);
 }
