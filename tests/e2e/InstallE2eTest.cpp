@@ -161,26 +161,44 @@ TEST_F(Install, IgnoreRunsThePackageWhileOutlookRuns)
 // Install checks the file once more right before the hand-off: a file left by a failed
 // download, or one swapped into the folder after a good download (here a runnable copy
 // of the installer with one byte more), is never run; a message says so and the updater
-// ends.
+// ends. Nor is an installer that the manifest names exactly (as whoever holds the
+// manifest keys could make it) but that lacks the pinned code-signing key's signature.
 TEST_F(Install, OnlyTheSignedPackageIsEverRun)
 {
     const std::string installer = ReadFileBytes(BuildDirectory() + "fake_installer.exe");
-    for (const bool downloadFails : {true, false})
+    std::string signedThenChanged = installer;
+    signedThenChanged[signedThenChanged.size() / 2] ^= 0x01;
+    struct Row
     {
-        SCOPED_TRACE(downloadFails ? "after a failed download" : "package swapped after the download");
+        const char* edge;
+        std::string served;  // empty: the download fails
+        std::string swapped; // written over the downloaded package; empty: none
+    };
+    const Row rows[] = {
+        {"after a failed download", "", ""},
+        {"package swapped after the download", installer, installer + "x"},
+        {"an unsigned installer", ReadFileBytes(BuildDirectory() + "fake_installer-unsigned.exe"), ""},
+        {"another key under the same name",
+         ReadFileBytes(BuildDirectory() + "fake_installer-other-signer.exe"), ""},
+        {"signed bytes changed afterwards", signedThenChanged, ""},
+    };
+    for (const Row& row : rows)
+    {
+        SCOPED_TRACE(row.edge);
         DeleteFileA(kPackage);
         DeleteFileA(kRanRecord);
         testserver::ServeRelease("3.0.1.3");
+        const bool downloadFails = row.served.empty();
         if (downloadFails)
             testserver::ServePackage("", R"({"status": 404})");
         else
-            ServeInstaller();
+            testserver::ServePackage(row.served);
         DownloadIntoFolder();
         HWND dialog = m_updater.Dialog();
         EXPECT_EQ(downloadFails ? kFailed : kDownloaded, StatusText());
         EXPECT_EQ(!downloadFails, FileExists(kPackage));
-        if (!downloadFails)
-            testfiles::WriteFile(kPackage, installer + "x");
+        if (!row.swapped.empty())
+            testfiles::WriteFile(kPackage, row.swapped);
 
         ASSERT_TRUE(ui::Click(dialog, IDC_INSTALL));
         HWND box = m_updater.WaitForModal();
