@@ -14,7 +14,7 @@ JOBS=${BENCH_JOBS:-2}
 cmake -G Ninja -S "$SRC" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE="$SRC/cmake/mingw-i686.cmake" >/dev/null
 cmake --build "$BUILD" -j"$JOBS" --target Seekwell sleeper bench_download bench_guard bench_spawn bench_mini \
-    bench_driver lang_English lang_German quorvel_module
+    bench_driver lang_English lang_German quorvel_module fake_installer
 BUILD=$(cd "$BUILD" && pwd)
 
 . "$SRC/tools/wine-session.sh"

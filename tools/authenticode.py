@@ -184,17 +184,17 @@ def _signature_faults(package, signer_paths):
         if embedded is None:
             return ["package %s carries no Authenticode signature" % name]
         # The signer is one of these: the certificates given, or one the signature carries
-        # with a key of theirs (a renewed certificate). osslsigncode tells which one signed.
+        # with a key of theirs (a renewed certificate); osslsigncode tells which one signed.
+        # Trust rests on the key, as in the updater, so each is tried as its own anchor
+        # beside the system's roots (alone: certificates of one name would hide each other).
         candidates = {certificate.public_bytes(serialization.Encoding.DER): certificate
                       for certificate in given + [c for c in embedded if key_pin(c) in pins]}
+        roots = _read(SYSTEM_ROOTS, "trust anchors") if os.path.exists(SYSTEM_ROOTS) else b""
         anchors = os.path.join(work, "anchors.pem")
-        with open(anchors, "wb") as out:
-            if os.path.exists(SYSTEM_ROOTS):
-                out.write(_read(SYSTEM_ROOTS, "trust anchors"))
-            for certificate in given:
-                out.write(certificate.public_bytes(serialization.Encoding.PEM))
         reason = ""
-        for der in candidates:
+        for der, certificate in candidates.items():
+            with open(anchors, "wb") as out:
+                out.write(roots + certificate.public_bytes(serialization.Encoding.PEM))
             done = subprocess.run([tool, "verify", "-in", package, "-CAfile", anchors,
                                    "-require-leaf-hash", "sha256:" + hashlib.sha256(der).hexdigest()],
                                   capture_output=True, text=True)
