@@ -105,3 +105,23 @@ TEST(HandOff, AModuleThatPinsNoKeyTrustsNoInstaller)
     }
     FreeLibrary(pinsNothing);
 }
+
+// Run alone by the test command with wintrust.dll disabled, as on a system that has none:
+// the pinned signer's own package, exactly as the manifest names it, does not run.
+TEST(HandOff, DISABLED_WithoutWinTrustNothingRuns)
+{
+    char temp[MAX_PATH] = {};
+    GetTempPathA(sizeof temp, temp);
+    const std::string package = std::string(temp) + "handoff-no-wintrust.exe";
+    const std::string marker = package + ".ran.txt";
+    const std::string installer =
+        testfiles::ReadFileBytes(testfiles::BuildDirectory() + "fake_installer.exe");
+    ASSERT_FALSE(installer.empty());
+    ASSERT_EQ(nullptr, LoadLibraryA("wintrust.dll")) << "the test runs with wintrust.dll disabled";
+    DeleteFileA(marker.c_str());
+    testfiles::WriteFile(package, installer);
+
+    EXPECT_EQ(HandOffVerdict::Refused, HandOffPackage(package, ExpectedFor(installer)));
+    EXPECT_FALSE(WaitForFile(marker, 1000));
+    EXPECT_TRUE(DeleteFileA(package.c_str()));
+}
