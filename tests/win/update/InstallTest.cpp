@@ -46,10 +46,10 @@ TEST(HandOff, RunsOnlyTheFileTheManifestNamesSignedByThePinnedKey)
     const std::string marker = package + ".ran.txt";
     const std::string build = testfiles::BuildDirectory();
     const std::string installer = testfiles::ReadFileBytes(build + "fake_installer.exe");
-    const std::string unsigned_ = testfiles::ReadFileBytes(build + "fake_installer-unsigned.exe");
+    const std::string unsignedInstaller = testfiles::ReadFileBytes(build + "fake_installer-unsigned.exe");
     const std::string otherSigner = testfiles::ReadFileBytes(build + "fake_installer-other-signer.exe");
-    ASSERT_FALSE(installer.empty() || unsigned_.empty() || otherSigner.empty());
-    ASSERT_NE(installer, unsigned_) << "the build should sign the stand-in installer";
+    ASSERT_FALSE(installer.empty() || unsignedInstaller.empty() || otherSigner.empty());
+    ASSERT_NE(installer, unsignedInstaller) << "the build should sign the stand-in installer";
     std::string altered = installer;
     altered[altered.size() / 2] ^= 0x01;
     const std::string longer = installer + "x";
@@ -64,7 +64,7 @@ TEST(HandOff, RunsOnlyTheFileTheManifestNamesSignedByThePinnedKey)
         {"no file", nullptr, &installer, HandOffVerdict::Refused},
         {"one byte changed from the manifest's", &altered, &installer, HandOffVerdict::Refused},
         {"one byte more than the manifest's", &longer, &installer, HandOffVerdict::Refused},
-        {"unsigned", &unsigned_, nullptr, HandOffVerdict::Refused},
+        {"unsigned", &unsignedInstaller, nullptr, HandOffVerdict::Refused},
         {"another key under the same name", &otherSigner, nullptr, HandOffVerdict::Refused},
         {"signed bytes changed afterwards", &altered, nullptr, HandOffVerdict::Refused},
         {"signed bytes and a byte more", &longer, nullptr, HandOffVerdict::Refused},
