@@ -31,6 +31,45 @@ using EnumProcessesFn = BOOL(WINAPI*)(DWORD* ids, DWORD idBytes, DWORD* bytesRet
 using EnumProcessModulesFn = BOOL(WINAPI*)(HANDLE process, HMODULE* modules, DWORD moduleBytes,
                                            DWORD* bytesNeeded);
 using GetModuleFileNameExFn = DWORD(WINAPI*)(HANDLE process, HMODULE module, char* path, DWORD pathChars);
+using QueryFullProcessImageNameFn = BOOL(WINAPI*)(HANDLE process, DWORD flags, char* path, DWORD* pathChars);
+using GetProcessImageFileNameFn = DWORD(WINAPI*)(HANDLE process, char* path, DWORD pathChars);
+
+// Enough to ask a process its image path, not to read its memory (Vista and later).
+constexpr DWORD kQueryLimitedAccess = 0x1000; // PROCESS_QUERY_LIMITED_INFORMATION
+
+// What tells a process's image path when its modules cannot be read: a 32-bit process
+// cannot read those of a 64-bit one, and a process may let itself be queried but not
+// read. Each is null where the system lacks it: QueryFullProcessImageNameA (Kernel32.dll,
+// Vista and later) gives the usual path, GetProcessImageFileNameA (Psapi.dll, XP and
+// later) the same path under the volume's device name, where the matching rule finds a
+// program's file name and folders just as well.
+struct ImagePathQueries
+{
+    QueryFullProcessImageNameFn queryFullName = nullptr;
+    GetProcessImageFileNameFn imageFileName = nullptr;
+};
+
+ImagePathQueries BindImagePathQueries(HMODULE psapi)
+{
+    ImagePathQueries queries;
+    // Loaded for the life of the process; the updater never unloads it.
+    if (HMODULE kernel = LoadLibraryA("Kernel32.dll"))
+        queries.queryFullName = BindProcedure<QueryFullProcessImageNameFn>(kernel, "QueryFullProcessImageNameA");
+    queries.imageFileName = BindProcedure<GetProcessImageFileNameFn>(psapi, "GetProcessImageFileNameA");
+    return queries;
+}
+
+// The image path of an open process into `path` (kPathBufferChars) from the process
+// itself; its length, or 0 when no query gives it.
+DWORD QueriedImagePath(HANDLE process, const ImagePathQueries& queries, char* path)
+{
+    DWORD length = kPathBufferChars;
+    if (queries.queryFullName != nullptr && queries.queryFullName(process, 0, path, &length) && length > 0)
+        return length;
+    if (queries.imageFileName != nullptr)
+        return queries.imageFileName(process, path, kPathBufferChars);
+    return 0;
+}
 
 bool NameContains(const char* name, size_t capacity, const std::string& text)
 {
@@ -88,23 +127,36 @@ int CountWithPsapi(const std::string& text)
     if (idCount > kMaxProcessIds)
         idCount = kMaxProcessIds;
 
+    const ImagePathQueries queries = BindImagePathQueries(psapi);
     int count = 0;
     char path[kPathBufferChars];
     for (DWORD index = 0; index < idCount; ++index)
     {
+        DWORD length = 0;
         const UniqueKernelHandle process(OpenProcess(kQueryAndReadAccess, FALSE, ids[index]));
-        if (!process)
-            continue;
-        // The first module is the executable itself; the others are not needed.
-        HMODULE executable = nullptr;
-        DWORD moduleBytes = 0;
-        if (!enumProcessModules(process.get(), &executable, sizeof executable, &moduleBytes))
-            continue;
-        // A failed call leaves the buffer undefined: such a process is not counted.
-        const DWORD length = getModuleFileNameEx(process.get(), executable, path, kPathBufferChars);
-        if (length == 0)
-            continue;
-        if (NameContains(path, kPathBufferChars, text))
+        if (process)
+        {
+            // The first module is the executable itself; the others are not needed.
+            HMODULE executable = nullptr;
+            DWORD moduleBytes = 0;
+            if (enumProcessModules(process.get(), &executable, sizeof executable, &moduleBytes))
+            {
+                // A failed call leaves the buffer undefined: such a process is not counted.
+                length = getModuleFileNameEx(process.get(), executable, path, kPathBufferChars);
+                if (length == 0)
+                    continue;
+            }
+            else
+                length = QueriedImagePath(process.get(), queries, path);
+        }
+        else if (queries.queryFullName != nullptr)
+        {
+            // Only systems that can query a process without reading it have this right.
+            const UniqueKernelHandle queryOnly(OpenProcess(kQueryLimitedAccess, FALSE, ids[index]));
+            if (queryOnly)
+                length = QueriedImagePath(queryOnly.get(), queries, path);
+        }
+        if (length > 0 && NameContains(path, kPathBufferChars, text))
             ++count;
     }
     return count;

@@ -33,7 +33,9 @@ bool WaitForFile(const std::string& path, DWORD timeoutMs)
 }
 } // namespace
 
-// The stand-in installer writes "<its path>.ran.txt" when it runs.
+// The stand-in installer writes "<its path>.ran.txt" when it runs. A resource-only DLL
+// of the build under the package's name is the vendor's bytes that no Windows can start
+// as a program.
 TEST(HandOff, RunsOnlyTheFileTheManifestNames)
 {
     char temp[MAX_PATH] = {};
@@ -42,7 +44,10 @@ TEST(HandOff, RunsOnlyTheFileTheManifestNames)
     const std::string marker = package + ".ran.txt";
     const std::string installer =
         testfiles::ReadFileBytes(testfiles::BuildDirectory() + "fake_installer.exe");
+    const std::string notAProgram =
+        testfiles::ReadFileBytes(testfiles::BuildDirectory() + "Languages\\English\\Res.dll");
     ASSERT_FALSE(installer.empty());
+    ASSERT_FALSE(notAProgram.empty());
     const ManifestPackage expected = ExpectedFor(installer);
     std::string altered = installer;
     altered[altered.size() / 2] ^= 0x01;
@@ -50,14 +55,16 @@ TEST(HandOff, RunsOnlyTheFileTheManifestNames)
     {
         const char* edge;
         const std::string* bytes; // null: no file at the package path
+        ManifestPackage expected;
         HandOffVerdict verdict;
     };
     const std::string longer = installer + "x";
     const Row rows[] = {
-        {"no file", nullptr, HandOffVerdict::Refused},
-        {"one byte changed", &altered, HandOffVerdict::Refused},
-        {"one byte more", &longer, HandOffVerdict::Refused},
-        {"the signed package", &installer, HandOffVerdict::Handed},
+        {"no file", nullptr, expected, HandOffVerdict::Refused},
+        {"one byte changed", &altered, expected, HandOffVerdict::Refused},
+        {"one byte more", &longer, expected, HandOffVerdict::Refused},
+        {"the signed package", &installer, expected, HandOffVerdict::Handed},
+        {"signed, but not a program", &notAProgram, ExpectedFor(notAProgram), HandOffVerdict::NotStarted},
     };
     for (const Row& row : rows)
     {
@@ -66,10 +73,12 @@ TEST(HandOff, RunsOnlyTheFileTheManifestNames)
         if (row.bytes != nullptr)
             testfiles::WriteFile(package, *row.bytes);
 
-        EXPECT_EQ(row.verdict, HandOffPackage(package, expected)) << row.edge;
+        EXPECT_EQ(row.verdict, HandOffPackage(package, row.expected, nullptr)) << row.edge;
 
         const bool ran = WaitForFile(marker, row.verdict == HandOffVerdict::Handed ? 10000 : 1000);
         EXPECT_EQ(row.verdict == HandOffVerdict::Handed, ran) << row.edge;
+        // Whatever the shell did, the package is left where it was.
+        EXPECT_TRUE(row.bytes == nullptr || testfiles::ReadFileBytes(package) == *row.bytes) << row.edge;
     }
     // Once the shell has it, the package is no longer held.
     EXPECT_TRUE(DeleteFileA(package.c_str()));
