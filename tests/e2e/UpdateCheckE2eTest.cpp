@@ -2,6 +2,8 @@
 // and the buttons after each outcome, and the road to a downloaded package.
 #include "EndToEnd.h"
 
+#include <vector>
+
 using namespace e2e;
 
 namespace
@@ -61,6 +63,62 @@ struct Declined
 
 class UpdateDeclined : public UpdateCheck, public ::testing::WithParamInterface<Declined>
 {
+};
+
+// Takes the provider type that offers SHA-256 with RSA (PROV_RSA_AES, 24) out of the
+// prefix's registry while it lives, so that the platform's CryptoAPI has none, as on
+// systems before XP SP3; puts its values back when it goes.
+class CHiddenSha256Provider
+{
+  public:
+    CHiddenSha256Provider()
+    {
+        HKEY key = nullptr;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+            return;
+        for (DWORD index = 0;; ++index)
+        {
+            char name[256];
+            DWORD nameLength = sizeof name;
+            char data[1024];
+            DWORD dataSize = sizeof data;
+            DWORD type = 0;
+            if (RegEnumValueA(key, index, name, &nameLength, nullptr, &type, reinterpret_cast<BYTE*>(data),
+                              &dataSize) != ERROR_SUCCESS)
+                break;
+            m_values.push_back({std::string(name, nameLength), type, std::string(data, dataSize)});
+        }
+        RegCloseKey(key);
+        // The key holds values only, so it goes with them.
+        m_hidden = !m_values.empty() && RegDeleteKeyA(HKEY_LOCAL_MACHINE, kKey) == ERROR_SUCCESS;
+    }
+    ~CHiddenSha256Provider()
+    {
+        HKEY key = nullptr;
+        if (m_values.empty() ||
+            RegCreateKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) !=
+                ERROR_SUCCESS)
+            return;
+        for (const Value& value : m_values)
+            RegSetValueExA(key, value.name.c_str(), 0, value.type, reinterpret_cast<const BYTE*>(value.data.data()),
+                           static_cast<DWORD>(value.data.size()));
+        RegCloseKey(key);
+    }
+    CHiddenSha256Provider(const CHiddenSha256Provider&) = delete;
+    CHiddenSha256Provider& operator=(const CHiddenSha256Provider&) = delete;
+
+    bool Hidden() const { return m_hidden; }
+
+  private:
+    static constexpr const char* kKey = "Software\\Microsoft\\Cryptography\\Defaults\\Provider Types\\Type 024";
+    struct Value
+    {
+        std::string name;
+        DWORD type;
+        std::string data;
+    };
+    std::vector<Value> m_values;
+    bool m_hidden = false;
 };
 } // namespace
 
@@ -138,6 +196,25 @@ TEST_F(UpdateCheck, UnreachableServerIsAWarningWithAnEmptyCaption)
     Screenshot(box, "check-unreachable");
     Answer(box, IDOK);
     ExpectEndState(kCheckEnded);
+}
+
+// Where the platform cannot check the vendor's signature, no update can be believed:
+// the updater asks nothing of the server and says that it is this Windows, not the
+// connection, so that trying again later is not what the user is told.
+TEST_F(UpdateCheck, WithoutSha256ItSaysThisWindowsCannotCheckUpdates)
+{
+    testserver::ServeRelease("3.0.1.3");
+    const CHiddenSha256Provider hidden;
+    ASSERT_TRUE(hidden.Hidden()) << "the prefix has no provider type 24 to hide";
+    HWND box = nullptr;
+    const ui::MessageBoxView view = StartAndReadBox(box);
+    EXPECT_EQ(static_cast<UINT>(MB_ICONEXCLAMATION | MB_OK), view.Style());
+    EXPECT_EQ("", view.caption);
+    EXPECT_EQ(kCannotVerifyOnThisWindows, view.text);
+    Screenshot(box, "check-cannot-verify");
+    Answer(box, IDOK);
+    ExpectEndState(kCheckEnded);
+    EXPECT_TRUE(testserver::RequestLog().empty());
 }
 
 TEST_F(UpdateCheck, ErrorPageIsReportedAsUnreachable)

@@ -1,9 +1,9 @@
 #include "Scenario.h"
 
-#include <psapi.h>
-
 #include <utility>
 #include <vector>
+
+#include "StandInPrograms.h"
 
 namespace e2e
 {
@@ -81,16 +81,10 @@ void Process::Kill()
 
 FakeProgram::FakeProgram(const std::string& path)
 {
-    CopyInto(BuildDirectory() + "sleeper.exe", path);
+    CopyInto(standin::StandInSource(), path);
     if (!Start(path, "600"))
         return;
-    ui::WaitUntil(
-        [&]
-        {
-            char image[MAX_PATH] = {};
-            return GetModuleFileNameExA(Handle(), nullptr, image, sizeof image) > 0;
-        },
-        10000);
+    ui::WaitUntil([&] { return !standin::ExecutablePathOf(Id()).empty(); }, 10000);
 }
 
 bool Updater::Launch(const Installation& installation)
