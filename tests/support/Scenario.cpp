@@ -1,7 +1,6 @@
 #include "Scenario.h"
 
 #include <utility>
-#include <vector>
 
 #include "StandInPrograms.h"
 
@@ -52,12 +51,7 @@ bool Process::Start(const std::string& path, const std::string& arguments, const
     std::string commandLine = "\"" + path + "\"";
     if (!arguments.empty())
         commandLine += " " + arguments;
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    std::vector<char> mutableLine(commandLine.begin(), commandLine.end());
-    mutableLine.push_back('\0');
-    return CreateProcessA(path.c_str(), mutableLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                          directory.empty() ? nullptr : directory.c_str(), &startup, &m_info) != FALSE;
+    return standin::StartProcess(path, commandLine, directory, m_info);
 }
 
 bool Process::Running() const

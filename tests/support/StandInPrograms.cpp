@@ -73,6 +73,24 @@ std::string ExecutablePathOf(DWORD processId)
     return path;
 }
 
+bool StartProcess(const std::string& path, const std::string& commandLine, const std::string& directory,
+                  PROCESS_INFORMATION& started)
+{
+    for (int attempt = 0; attempt < 5; ++attempt)
+    {
+        std::vector<char> mutableLine(commandLine.begin(), commandLine.end());
+        mutableLine.push_back('\0');
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        if (CreateProcessA(path.c_str(), mutableLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                           directory.empty() ? nullptr : directory.c_str(), &startup, &started))
+            return true;
+        if (GetLastError() != ERROR_INTERNAL_ERROR)
+            return false;
+    }
+    return false;
+}
+
 RunningProgram::RunningProgram(const std::string& path, unsigned seconds)
 {
     if (!PlaceSleeper(path))
@@ -80,11 +98,7 @@ RunningProgram::RunningProgram(const std::string& path, unsigned seconds)
         m_error = "cannot copy " + StandInSource() + " to " + path + ": error " + std::to_string(GetLastError());
         return;
     }
-    std::string commandLine = "\"" + path + "\" " + std::to_string(seconds);
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    if (!CreateProcessA(path.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &m_process))
+    if (!StartProcess(path, "\"" + path + "\" " + std::to_string(seconds), std::string(), m_process))
     {
         m_error = "cannot start " + path + ": error " + std::to_string(GetLastError());
         m_process = PROCESS_INFORMATION{};

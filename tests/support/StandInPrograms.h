@@ -21,6 +21,12 @@ std::string StandInSource();
 // whose modules this 32-bit one cannot read, is asked for its image path instead.
 std::string ExecutablePathOf(DWORD processId);
 
+// CreateProcessA of `path` with `commandLine` (and `directory` unless empty), not
+// inheriting handles. Wine 8 now and then fails to start a 64-bit program from a 32-bit
+// one with ERROR_INTERNAL_ERROR; that answer is tried again, a few times.
+bool StartProcess(const std::string& path, const std::string& commandLine, const std::string& directory,
+                  PROCESS_INFORMATION& started);
+
 // A copy of sleeper.exe running under a given path until this object ends it.
 class RunningProgram
 {
