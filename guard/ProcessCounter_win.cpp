@@ -54,7 +54,8 @@ ImagePathQueries BindImagePathQueries(HMODULE psapi)
     ImagePathQueries queries;
     // Loaded for the life of the process; the updater never unloads it.
     if (HMODULE kernel = LoadLibraryA("Kernel32.dll"))
-        queries.queryFullName = BindProcedure<QueryFullProcessImageNameFn>(kernel, "QueryFullProcessImageNameA");
+        queries.queryFullName =
+            BindProcedure<QueryFullProcessImageNameFn>(kernel, "QueryFullProcessImageNameA");
     queries.imageFileName = BindProcedure<GetProcessImageFileNameFn>(psapi, "GetProcessImageFileNameA");
     return queries;
 }

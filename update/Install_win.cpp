@@ -15,7 +15,8 @@ namespace
 class CShellApartment
 {
   public:
-    CShellApartment() noexcept : m_result(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE))
+    CShellApartment() noexcept
+        : m_result(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE))
     {
         if (FAILED(m_result) && m_result != RPC_E_CHANGED_MODE)
             m_result = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);

@@ -10,8 +10,8 @@ namespace
 using DecodeObjectFunction = BOOL(WINAPI*)(DWORD encoding, LPCSTR type, const BYTE* data, DWORD size,
                                            DWORD flags, PCRYPT_DECODE_PARA parameters, void* decoded,
                                            DWORD* decodedSize);
-using ImportPublicKeyInfoFunction = BOOL(WINAPI*)(HCRYPTPROV provider, DWORD encoding, PCERT_PUBLIC_KEY_INFO info,
-                                                  HCRYPTKEY* key);
+using ImportPublicKeyInfoFunction = BOOL(WINAPI*)(HCRYPTPROV provider, DWORD encoding,
+                                                  PCERT_PUBLIC_KEY_INFO info, HCRYPTKEY* key);
 
 // The certificate library's two functions that turn a DER public key into a key of the
 // provider.
@@ -38,7 +38,8 @@ bool BindCertificateFunctions(CertificateFunctions& functions) noexcept
     if (crypt32 == nullptr)
         return false;
     functions.decodeObject = BindProcedure<DecodeObjectFunction>(crypt32, "CryptDecodeObjectEx");
-    functions.importPublicKeyInfo = BindProcedure<ImportPublicKeyInfoFunction>(crypt32, "CryptImportPublicKeyInfo");
+    functions.importPublicKeyInfo =
+        BindProcedure<ImportPublicKeyInfoFunction>(crypt32, "CryptImportPublicKeyInfo");
     return functions.decodeObject != nullptr && functions.importPublicKeyInfo != nullptr;
 }
 
@@ -113,7 +114,8 @@ bool CanCheckSignatures() noexcept
     CertificateFunctions certificates;
     UniqueCryptProvider provider;
     UniqueCryptHash hash;
-    return BindCertificateFunctions(certificates) && OpenProvider(provider) && CreateSha256(provider.get(), hash);
+    return BindCertificateFunctions(certificates) && OpenProvider(provider) &&
+           CreateSha256(provider.get(), hash);
 }
 
 CSha256::CSha256() noexcept

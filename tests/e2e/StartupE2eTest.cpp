@@ -106,7 +106,8 @@ TEST_F(Startup, WithoutUserSettingsTheyAreSeededFromTheMachine)
                      nullptr, nullptr);
     RegCloseKey(key);
     EXPECT_EQ(51u, values);
-    EXPECT_EQ(m_installation.Directory(), testsettings::TextOf(testsettings::ReadAll(HKEY_CURRENT_USER), "AppPath"));
+    EXPECT_EQ(m_installation.Directory(),
+              testsettings::TextOf(testsettings::ReadAll(HKEY_CURRENT_USER), "AppPath"));
     // In a 64-bit prefix the machine's settings sit where a 32-bit installer writes them,
     // in the 32-bit view (Software\Wow6432Node to 64-bit programs), and the updater found
     // them there.

@@ -95,12 +95,12 @@ class CHiddenSha256Provider
     ~CHiddenSha256Provider()
     {
         HKEY key = nullptr;
-        if (m_values.empty() ||
-            RegCreateKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) !=
-                ERROR_SUCCESS)
+        if (m_values.empty() || RegCreateKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, KEY_SET_VALUE,
+                                                nullptr, &key, nullptr) != ERROR_SUCCESS)
             return;
         for (const Value& value : m_values)
-            RegSetValueExA(key, value.name.c_str(), 0, value.type, reinterpret_cast<const BYTE*>(value.data.data()),
+            RegSetValueExA(key, value.name.c_str(), 0, value.type,
+                           reinterpret_cast<const BYTE*>(value.data.data()),
                            static_cast<DWORD>(value.data.size()));
         RegCloseKey(key);
     }
@@ -110,7 +110,8 @@ class CHiddenSha256Provider
     bool Hidden() const { return m_hidden; }
 
   private:
-    static constexpr const char* kKey = "Software\\Microsoft\\Cryptography\\Defaults\\Provider Types\\Type 024";
+    static constexpr const char* kKey =
+        "Software\\Microsoft\\Cryptography\\Defaults\\Provider Types\\Type 024";
     struct Value
     {
         std::string name;

@@ -95,7 +95,8 @@ RunningProgram::RunningProgram(const std::string& path, unsigned seconds)
 {
     if (!PlaceSleeper(path))
     {
-        m_error = "cannot copy " + StandInSource() + " to " + path + ": error " + std::to_string(GetLastError());
+        m_error =
+            "cannot copy " + StandInSource() + " to " + path + ": error " + std::to_string(GetLastError());
         return;
     }
     if (!StartProcess(path, "\"" + path + "\" " + std::to_string(seconds), std::string(), m_process))

@@ -485,7 +485,8 @@ TEST_F(DownloadTransferTest, WithoutMoveFileExThePackageIsReplacedStepByStep)
     const Row rows[] = {
         {"no older package", &MoveNotImplemented, Older::None, true, true, packageOnly},
         {"older package replaced", &MoveNotImplemented, Older::File, true, true, packageOnly},
-        {"verified file gone: the older one stays", &MoveNotImplemented, Older::File, false, false, packageOnly},
+        {"verified file gone: the older one stays", &MoveNotImplemented, Older::File, false, false,
+         packageOnly},
         {"read-only older package stays", &MoveNotImplemented, Older::ReadOnlyFile, true, false, both},
         {"a folder at the target stays", &MoveNotImplemented, Older::Folder, true, false, both},
         {"another failure is not retried", &MoveDenied, Older::File, true, false, both},
