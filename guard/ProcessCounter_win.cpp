@@ -37,39 +37,55 @@ using GetProcessImageFileNameFn = DWORD(WINAPI*)(HANDLE process, char* path, DWO
 // Enough to ask a process its image path, not to read its memory (Vista and later).
 constexpr DWORD kQueryLimitedAccess = 0x1000; // PROCESS_QUERY_LIMITED_INFORMATION
 
-// What tells a process's image path when its modules cannot be read: a 32-bit process
-// cannot read those of a 64-bit one, and a process may let itself be queried but not
-// read. Each is null where the system lacks it: QueryFullProcessImageNameA (Kernel32.dll,
-// Vista and later) gives the usual path, GetProcessImageFileNameA (Psapi.dll, XP and
-// later) the same path under the volume's device name, where the matching rule finds a
-// program's file name and folders just as well.
-struct ImagePathQueries
+// The functions that tell a process's image path. The first module's file name is what
+// every NT system offers; the two queries ask the process itself where its modules cannot
+// be read (a 32-bit process cannot read those of a 64-bit one, and a process may let
+// itself be queried but not read). Each query is null where the system lacks it:
+// QueryFullProcessImageNameA (Kernel32.dll, Vista and later) gives the usual path,
+// GetProcessImageFileNameA (Psapi.dll, XP and later) the same path under the volume's
+// device name, where the matching rule finds a program's file name and folders as well.
+struct ImagePathFunctions
 {
+    EnumProcessModulesFn enumProcessModules = nullptr;
+    GetModuleFileNameExFn getModuleFileNameEx = nullptr;
     QueryFullProcessImageNameFn queryFullName = nullptr;
     GetProcessImageFileNameFn imageFileName = nullptr;
 };
 
-ImagePathQueries BindImagePathQueries(HMODULE psapi)
-{
-    ImagePathQueries queries;
-    // Loaded for the life of the process; the updater never unloads it.
-    if (HMODULE kernel = LoadLibraryA("Kernel32.dll"))
-        queries.queryFullName =
-            BindProcedure<QueryFullProcessImageNameFn>(kernel, "QueryFullProcessImageNameA");
-    queries.imageFileName = BindProcedure<GetProcessImageFileNameFn>(psapi, "GetProcessImageFileNameA");
-    return queries;
-}
-
 // The image path of an open process into `path` (kPathBufferChars) from the process
 // itself; its length, or 0 when no query gives it.
-DWORD QueriedImagePath(HANDLE process, const ImagePathQueries& queries, char* path)
+DWORD QueriedImagePath(HANDLE process, const ImagePathFunctions& functions, char* path)
 {
     DWORD length = kPathBufferChars;
-    if (queries.queryFullName != nullptr && queries.queryFullName(process, 0, path, &length) && length > 0)
+    if (functions.queryFullName != nullptr && functions.queryFullName(process, 0, path, &length) &&
+        length > 0)
         return length;
-    if (queries.imageFileName != nullptr)
-        return queries.imageFileName(process, path, kPathBufferChars);
+    if (functions.imageFileName != nullptr)
+        return functions.imageFileName(process, path, kPathBufferChars);
     return 0;
+}
+
+// The image path of process `id` into `path` (kPathBufferChars): its first module's file
+// name where its modules can be read, else what the process itself says. Its length, or 0
+// when the process cannot be examined.
+DWORD ImagePathOf(DWORD id, const ImagePathFunctions& functions, char* path)
+{
+    const UniqueKernelHandle process(OpenProcess(kQueryAndReadAccess, FALSE, id));
+    if (!process)
+    {
+        // Only systems that can query a process without reading it know this right.
+        if (functions.queryFullName == nullptr)
+            return 0;
+        const UniqueKernelHandle queryOnly(OpenProcess(kQueryLimitedAccess, FALSE, id));
+        return queryOnly ? QueriedImagePath(queryOnly.get(), functions, path) : 0;
+    }
+    // The first module is the executable itself; the others are not needed.
+    HMODULE executable = nullptr;
+    DWORD moduleBytes = 0;
+    if (!functions.enumProcessModules(process.get(), &executable, sizeof executable, &moduleBytes))
+        return QueriedImagePath(process.get(), functions, path);
+    // A failed call leaves the buffer undefined: such a process is not counted.
+    return functions.getModuleFileNameEx(process.get(), executable, path, kPathBufferChars);
 }
 
 bool NameContains(const char* name, size_t capacity, const std::string& text)
@@ -114,11 +130,18 @@ int CountWithPsapi(const std::string& text)
     if (psapi == nullptr)
         return 0;
     // Bound once for the walk; a library without all three is of no use.
+    ImagePathFunctions functions;
     const auto enumProcesses = BindProcedure<EnumProcessesFn>(psapi, "EnumProcesses");
-    const auto enumProcessModules = BindProcedure<EnumProcessModulesFn>(psapi, "EnumProcessModules");
-    const auto getModuleFileNameEx = BindProcedure<GetModuleFileNameExFn>(psapi, "GetModuleFileNameExA");
-    if (enumProcesses == nullptr || enumProcessModules == nullptr || getModuleFileNameEx == nullptr)
+    functions.enumProcessModules = BindProcedure<EnumProcessModulesFn>(psapi, "EnumProcessModules");
+    functions.getModuleFileNameEx = BindProcedure<GetModuleFileNameExFn>(psapi, "GetModuleFileNameExA");
+    if (enumProcesses == nullptr || functions.enumProcessModules == nullptr ||
+        functions.getModuleFileNameEx == nullptr)
         return 0;
+    functions.imageFileName = BindProcedure<GetProcessImageFileNameFn>(psapi, "GetProcessImageFileNameA");
+    // Loaded for the life of the process; the updater never unloads it.
+    if (HMODULE kernel = LoadLibraryA("Kernel32.dll"))
+        functions.queryFullName =
+            BindProcedure<QueryFullProcessImageNameFn>(kernel, "QueryFullProcessImageNameA");
 
     DWORD ids[kMaxProcessIds];
     DWORD idBytes = 0;
@@ -128,36 +151,11 @@ int CountWithPsapi(const std::string& text)
     if (idCount > kMaxProcessIds)
         idCount = kMaxProcessIds;
 
-    const ImagePathQueries queries = BindImagePathQueries(psapi);
     int count = 0;
     char path[kPathBufferChars];
     for (DWORD index = 0; index < idCount; ++index)
     {
-        DWORD length = 0;
-        const UniqueKernelHandle process(OpenProcess(kQueryAndReadAccess, FALSE, ids[index]));
-        if (process)
-        {
-            // The first module is the executable itself; the others are not needed.
-            HMODULE executable = nullptr;
-            DWORD moduleBytes = 0;
-            if (enumProcessModules(process.get(), &executable, sizeof executable, &moduleBytes))
-            {
-                // A failed call leaves the buffer undefined: such a process is not counted.
-                length = getModuleFileNameEx(process.get(), executable, path, kPathBufferChars);
-                if (length == 0)
-                    continue;
-            }
-            else
-                length = QueriedImagePath(process.get(), queries, path);
-        }
-        else if (queries.queryFullName != nullptr)
-        {
-            // Only systems that can query a process without reading it have this right.
-            const UniqueKernelHandle queryOnly(OpenProcess(kQueryLimitedAccess, FALSE, ids[index]));
-            if (queryOnly)
-                length = QueriedImagePath(queryOnly.get(), queries, path);
-        }
-        if (length > 0 && NameContains(path, kPathBufferChars, text))
+        if (ImagePathOf(ids[index], functions, path) > 0 && NameContains(path, kPathBufferChars, text))
             ++count;
     }
     return count;
