@@ -2,7 +2,7 @@
 // and the buttons after each outcome, and the road to a downloaded package.
 #include "EndToEnd.h"
 
-#include <vector>
+#include <utility>
 
 using namespace e2e;
 
@@ -67,41 +67,24 @@ class UpdateDeclined : public UpdateCheck, public ::testing::WithParamInterface<
 
 // Takes the provider type that offers SHA-256 with RSA (PROV_RSA_AES, 24) out of the
 // prefix's registry while it lives, so that the platform's CryptoAPI has none, as on
-// systems before XP SP3; puts its values back when it goes.
+// systems before XP SP3; puts its two values back when it goes.
 class CHiddenSha256Provider
 {
   public:
     CHiddenSha256Provider()
     {
-        HKEY key = nullptr;
-        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
-            return;
-        for (DWORD index = 0;; ++index)
-        {
-            char name[256];
-            DWORD nameLength = sizeof name;
-            char data[1024];
-            DWORD dataSize = sizeof data;
-            DWORD type = 0;
-            if (RegEnumValueA(key, index, name, &nameLength, nullptr, &type, reinterpret_cast<BYTE*>(data),
-                              &dataSize) != ERROR_SUCCESS)
-                break;
-            m_values.push_back({std::string(name, nameLength), type, std::string(data, dataSize)});
-        }
-        RegCloseKey(key);
-        // The key holds values only, so it goes with them.
-        m_hidden = !m_values.empty() && RegDeleteKeyA(HKEY_LOCAL_MACHINE, kKey) == ERROR_SUCCESS;
+        m_hidden = Read("Name", m_name) && Read("TypeName", m_typeName) &&
+                   RegDeleteKeyA(HKEY_LOCAL_MACHINE, kKey) == ERROR_SUCCESS;
     }
     ~CHiddenSha256Provider()
     {
         HKEY key = nullptr;
-        if (m_values.empty() || RegCreateKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, KEY_SET_VALUE,
-                                                nullptr, &key, nullptr) != ERROR_SUCCESS)
+        if (!m_hidden || RegCreateKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                                         &key, nullptr) != ERROR_SUCCESS)
             return;
-        for (const Value& value : m_values)
-            RegSetValueExA(key, value.name.c_str(), 0, value.type,
-                           reinterpret_cast<const BYTE*>(value.data.data()),
-                           static_cast<DWORD>(value.data.size()));
+        for (const auto& [name, text] : {std::pair{"Name", &m_name}, std::pair{"TypeName", &m_typeName}})
+            RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text->c_str()),
+                           static_cast<DWORD>(text->size() + 1));
         RegCloseKey(key);
     }
     CHiddenSha256Provider(const CHiddenSha256Provider&) = delete;
@@ -110,15 +93,21 @@ class CHiddenSha256Provider
     bool Hidden() const { return m_hidden; }
 
   private:
+    static bool Read(const char* name, std::string& text)
+    {
+        char buffer[256] = {};
+        DWORD size = sizeof buffer - 1;
+        if (RegGetValueA(HKEY_LOCAL_MACHINE, kKey, name, RRF_RT_REG_SZ, nullptr, buffer, &size) !=
+            ERROR_SUCCESS)
+            return false;
+        text = buffer;
+        return true;
+    }
+
     static constexpr const char* kKey =
         "Software\\Microsoft\\Cryptography\\Defaults\\Provider Types\\Type 024";
-    struct Value
-    {
-        std::string name;
-        DWORD type;
-        std::string data;
-    };
-    std::vector<Value> m_values;
+    std::string m_name;
+    std::string m_typeName;
     bool m_hidden = false;
 };
 } // namespace
