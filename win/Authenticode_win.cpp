@@ -12,6 +12,8 @@ namespace
 using WinVerifyTrustFn = LONG(WINAPI*)(HWND, GUID*, LPVOID);
 using ProvDataFromStateDataFn = CRYPT_PROVIDER_DATA*(WINAPI*)(HANDLE);
 using ProvSignerFromChainFn = CRYPT_PROVIDER_SGNR*(WINAPI*)(CRYPT_PROVIDER_DATA*, DWORD, BOOL, DWORD);
+using EncodeObjectFn = BOOL(WINAPI*)(DWORD encoding, LPCSTR type, const void* info, BYTE* encoded,
+                                     DWORD* encodedSize);
 
 // Paths are read into 261-byte buffers; their wide form fits as many characters.
 constexpr int kWidePathBuffer = 261;
@@ -25,18 +27,11 @@ struct WinTrustEntryPoints
     ProvSignerFromChainFn signer = nullptr;
 };
 
-// wintrust.dll is not imported (systems before Internet Explorer 4 lack it), so it is
-// loaded here, by its full path in the system folder: a copy planted beside the updater
-// or in the current folder is never the one asked. Loaded for the life of the process;
-// the updater never unloads it.
+// wintrust.dll is not imported (systems before Internet Explorer 4 lack it): it is loaded
+// from the system folder when a package is checked.
 bool BindWinTrust(WinTrustEntryPoints& entry) noexcept
 {
-    char path[MAX_PATH + 16] = {};
-    const UINT length = GetSystemDirectoryA(path, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH)
-        return false;
-    lstrcatA(path, "\\wintrust.dll");
-    HMODULE wintrust = LoadLibraryA(path);
+    const HMODULE wintrust = LoadSystemLibrary("wintrust.dll");
     if (wintrust == nullptr)
         return false;
     entry.verify = BindProcedure<WinVerifyTrustFn>(wintrust, "WinVerifyTrust");
@@ -100,10 +95,15 @@ class CWinTrustVerification
 
 bool HashPublicKeyInfo(const CERT_PUBLIC_KEY_INFO& info, Sha256Digest& digest) noexcept
 {
+    // crypt32.dll is bound, not imported (see Crypto_win.cpp); WinTrust has loaded it by now.
+    const HMODULE crypt32 = LoadSystemLibrary("crypt32.dll");
+    const auto encodeObject =
+        crypt32 != nullptr ? BindProcedure<EncodeObjectFn>(crypt32, "CryptEncodeObject") : nullptr;
     BYTE encoded[kMaxPublicKeyInfo];
     DWORD size = sizeof encoded;
     // The certificate holds the key info in DER, whose one encoding this reproduces.
-    if (!CryptEncodeObject(X509_ASN_ENCODING, X509_PUBLIC_KEY_INFO, &info, encoded, &size))
+    if (encodeObject == nullptr ||
+        !encodeObject(X509_ASN_ENCODING, X509_PUBLIC_KEY_INFO, &info, encoded, &size))
         return false;
     CSha256 sha;
     return sha.Update(encoded, size) && sha.Finish(digest);

@@ -214,3 +214,27 @@ TEST_F(Install, OnlyTheSignedPackageIsEverRun)
         m_updater.Kill();
     }
 }
+
+// The vendor's bytes that no Windows can start as a program (a resource-only DLL of the
+// build under the package's name): the shell refuses them, a message says so and where
+// the package is, the updater ends as after any Install, and the package stays.
+TEST_F(Install, APackageTheShellCannotStartIsReportedAndKept)
+{
+    const std::string notAProgram = ReadFileBytes(BuildDirectory() + "signed-not-a-program.exe");
+    ASSERT_FALSE(notAProgram.empty());
+    testserver::ServePackage(notAProgram);
+    DownloadIntoFolder();
+    EXPECT_EQ(kDownloaded, StatusText());
+
+    ASSERT_TRUE(ui::Click(m_updater.Dialog(), IDC_INSTALL));
+    HWND box = m_updater.WaitForModal();
+    ASSERT_NE(nullptr, box);
+    const ui::MessageBoxView view = ui::ReadMessageBox(box);
+    EXPECT_EQ(kPackageNotStarted, view.text);
+    EXPECT_EQ(kCaption, view.caption);
+    EXPECT_EQ(static_cast<UINT>(MB_ICONEXCLAMATION | MB_OK), view.Style());
+    Screenshot(box, "package-not-started");
+    ASSERT_TRUE(ui::Click(box, IDOK));
+    EXPECT_EQ(0u, m_updater.WaitForExit(20000));
+    EXPECT_TRUE(ReadFileBytes(kPackage) == notAProgram);
+}

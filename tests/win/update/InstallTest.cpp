@@ -37,7 +37,9 @@ bool WaitForFile(const std::string& path, DWORD timeoutMs)
 
 // The stand-in installer writes "<its path>.ran.txt" when it runs. Each row's manifest
 // names `named` (null: the bytes served), as one made by whoever holds the manifest keys
-// would: only the installer signed with the pinned code-signing key runs.
+// would: only the installer signed with the pinned code-signing key runs. A resource-only
+// DLL of the build, signed with that key, is the vendor's bytes that no Windows can start
+// as a program.
 TEST(HandOff, RunsOnlyTheFileTheManifestNamesSignedByThePinnedKey)
 {
     char temp[MAX_PATH] = {};
@@ -48,7 +50,9 @@ TEST(HandOff, RunsOnlyTheFileTheManifestNamesSignedByThePinnedKey)
     const std::string installer = testfiles::ReadFileBytes(build + "fake_installer.exe");
     const std::string unsignedInstaller = testfiles::ReadFileBytes(build + "fake_installer-unsigned.exe");
     const std::string otherSigner = testfiles::ReadFileBytes(build + "fake_installer-other-signer.exe");
-    ASSERT_FALSE(installer.empty() || unsignedInstaller.empty() || otherSigner.empty());
+    const std::string notAProgram = testfiles::ReadFileBytes(build + "signed-not-a-program.exe");
+    ASSERT_FALSE(installer.empty() || unsignedInstaller.empty() || otherSigner.empty() ||
+                 notAProgram.empty());
     ASSERT_NE(installer, unsignedInstaller) << "the build should sign the stand-in installer";
     std::string altered = installer;
     altered[altered.size() / 2] ^= 0x01;
@@ -69,6 +73,7 @@ TEST(HandOff, RunsOnlyTheFileTheManifestNamesSignedByThePinnedKey)
         {"signed bytes changed afterwards", &altered, nullptr, HandOffVerdict::Refused},
         {"signed bytes and a byte more", &longer, nullptr, HandOffVerdict::Refused},
         {"the pinned signer's package", &installer, nullptr, HandOffVerdict::Handed},
+        {"signed, but not a program", &notAProgram, nullptr, HandOffVerdict::NotStarted},
     };
     for (const Row& row : rows)
     {
@@ -77,11 +82,14 @@ TEST(HandOff, RunsOnlyTheFileTheManifestNamesSignedByThePinnedKey)
         if (row.bytes != nullptr)
             testfiles::WriteFile(package, *row.bytes);
 
-        EXPECT_EQ(row.verdict, HandOffPackage(package, ExpectedFor(row.named ? *row.named : *row.bytes)))
+        EXPECT_EQ(row.verdict,
+                  HandOffPackage(package, ExpectedFor(row.named ? *row.named : *row.bytes), nullptr))
             << row.edge;
 
         const bool ran = WaitForFile(marker, row.verdict == HandOffVerdict::Handed ? 10000 : 1000);
         EXPECT_EQ(row.verdict == HandOffVerdict::Handed, ran) << row.edge;
+        // Whatever the shell did, the package is left where it was.
+        EXPECT_TRUE(row.bytes == nullptr || testfiles::ReadFileBytes(package) == *row.bytes) << row.edge;
     }
     // Once the shell has it, the package is no longer held.
     EXPECT_TRUE(DeleteFileA(package.c_str()));
@@ -121,7 +129,7 @@ TEST(HandOff, DISABLED_WithoutWinTrustNothingRuns)
     DeleteFileA(marker.c_str());
     testfiles::WriteFile(package, installer);
 
-    EXPECT_EQ(HandOffVerdict::Refused, HandOffPackage(package, ExpectedFor(installer)));
+    EXPECT_EQ(HandOffVerdict::Refused, HandOffPackage(package, ExpectedFor(installer), nullptr));
     EXPECT_FALSE(WaitForFile(marker, 1000));
     EXPECT_TRUE(DeleteFileA(package.c_str()));
 }
