@@ -107,6 +107,12 @@ void CUpdaterDlg::OnStart()
         // Update information that is not the vendor's is treated like none at all.
         if (answer == ServerAnswer::Unverified)
             LoadTextOr(IDS_UPDATE_INFO_UNVERIFIED, IDS_SERVER_UNREACHABLE, text);
+        else if (answer == ServerAnswer::CannotVerifyOnThisSystem)
+        {
+            // Trying again later will not help here; older modules lack the text.
+            if (!LoadText(IDS_CANNOT_VERIFY_ON_THIS_WINDOWS, text))
+                LoadTextOr(IDS_UPDATE_INFO_UNVERIFIED, IDS_SERVER_UNREACHABLE, text);
+        }
         else
             (void)LoadText(IDS_SERVER_UNREACHABLE, text);
         (void)ShowMessageBox(m_hWnd, text, "", MB_ICONEXCLAMATION | MB_OK);
@@ -202,17 +208,24 @@ void CUpdaterDlg::OnInstall()
 {
     EnableDlgItem(IDC_INSTALL, false);
     RunCloseAppsGuard();
-    const HandOffVerdict verdict =
-        m_expectedPackage ? HandOffPackage(m_packagePath, *m_expectedPackage) : HandOffVerdict::Refused;
+    const HandOffVerdict verdict = m_expectedPackage
+                                       ? HandOffPackage(m_packagePath, *m_expectedPackage, m_hWnd)
+                                       : HandOffVerdict::Refused;
+    // A declined elevation prompt needs no word: the user chose it.
     if (verdict == HandOffVerdict::Refused)
-    {
-        std::string text;
-        std::string caption;
-        LoadTextOr(IDS_INSTALL_REFUSED, IDS_DOWNLOAD_FAILED, text);
-        (void)LoadText(IDS_CAPTION, caption);
-        (void)ShowMessageBox(m_hWnd, text, caption, MB_ICONEXCLAMATION | MB_OK);
-    }
+        ShowInstallProblem(IDS_INSTALL_REFUSED);
+    else if (verdict == HandOffVerdict::NotStarted)
+        ShowInstallProblem(IDS_PACKAGE_NOT_STARTED);
     OnCancel();
+}
+
+void CUpdaterDlg::ShowInstallProblem(uint16_t number) const
+{
+    std::string text;
+    std::string caption;
+    LoadTextOr(number, IDS_DOWNLOAD_FAILED, text);
+    (void)LoadText(IDS_CAPTION, caption);
+    (void)ShowMessageBox(m_hWnd, text, caption, MB_ICONEXCLAMATION | MB_OK);
 }
 
 void CUpdaterDlg::RunCloseAppsGuard()

@@ -6,6 +6,9 @@
 //                             against its signed size and SHA-256; "keep" leaves the file
 //   hash FILE SIZE SHA256 LABEL  the updater's check of a file against the manifest alone
 //   barehash FILE LABEL       a bare CryptoAPI SHA-256 loop over the same file
+//   install FILE SIZE SHA256 LABEL  both checks of Install on one held file, in their order:
+//                             the manifest's size and SHA-256, then the installer's own
+//                             Authenticode signature against the pinned keys
 //   bare URL TARGET LABEL [keep]  URLDownloadToFileA alone, with a callback that does nothing
 //   price MEGABYTES           no transfer: what one notification costs, fed straight into
 //                             the updater's callback at one per 8 KiB, and its parts
@@ -23,6 +26,7 @@
 #include "Controls.h"
 #include "Download.h"
 #include "DownloadStatus.h"
+#include "InstallerSignature.h"
 #include "MessagePump.h"
 #include "PackageCheck.h"
 #include "resource.h"
@@ -266,6 +270,26 @@ template <typename Check> int TimeCheck(const std::string& path, const std::stri
     return ok ? 0 : 1;
 }
 
+// The two checks Install makes on the package it holds, timed one after the other on the
+// same handle: the signature check meets the file as the hash pass left it.
+int TimeInstallChecks(const std::string& path, const std::string& group, const ManifestPackage& expected)
+{
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return 1;
+    int64_t start = bench::Ticks();
+    const bool matches = FileMatchesPackage(file, expected);
+    bench::Result(group, "hash_ms", bench::MsSince(start));
+    start = bench::Ticks();
+    const bool signedByVendor = IsSignedByVendor(file, path);
+    bench::Result(group, "signature_ms", bench::MsSince(start));
+    bench::Result(group, "ok", matches && signedByVendor ? 1 : 0);
+    bench::Result(group, "peak_ws_kib", bench::PeakWorkingSetKiB());
+    CloseHandle(file);
+    return matches && signedByVendor ? 0 : 1;
+}
+
 // The reference: the shortest loop the platform's SHA-256 allows, 64 KiB at a time.
 bool BareSha256(HANDLE file)
 {
@@ -364,11 +388,13 @@ int main(int argc, char** argv)
         return TimeCheck(argv[2], std::string("hash.") + argv[5] + ".product",
                          [&](HANDLE file) { return FileMatchesPackage(file, expected); });
     }
+    if (variant == "install" && argc == 6)
+        return TimeInstallChecks(argv[2], std::string("install.") + argv[5], Expected(argv[3], argv[4]));
     if (variant == "barehash" && argc == 4)
         return TimeCheck(argv[2], std::string("hash.") + argv[3] + ".bare", BareSha256);
     if (variant == "price" && argc == 3)
         return PriceNotifications(std::atoi(argv[2]));
     bench::Note("usage: bench_download <product|bare> URL TARGET LABEL SIZE SHA256 [keep] | hash FILE SIZE "
-                "SHA256 LABEL | barehash FILE LABEL | price MEGABYTES");
+                "SHA256 LABEL | barehash FILE LABEL | install FILE SIZE SHA256 LABEL | price MEGABYTES");
     return 2;
 }

@@ -215,6 +215,23 @@ def hash_section(results):
     return out
 
 
+def install_section(results):
+    out = ["### Install's checks on the held package: the installer's signature after the hash pass, ms, median", "",
+           row(["package (signed installer)", "n", "accepted", "size and SHA-256", "Authenticode and pin",
+                "signature / hash", "peak working set, KiB"]),
+           row(["---"] * 7)]
+    for megabytes in (10, 100):
+        group = results.get(f"install.{megabytes}", {})
+        if not group.get("hash_ms"):
+            continue
+        out.append(row([f"{megabytes} MiB", str(len(group["hash_ms"])), f"{sum(group.get('ok', [])):.0f}",
+                        f"{median(group['hash_ms']):.0f}",
+                        f"{median(group.get('signature_ms', [])):.0f}",
+                        f"{paired_ratio(group.get('signature_ms', []), group['hash_ms']):.2f}",
+                        f"{median(group.get('peak_ws_kib', [])):.0f}"]))
+    return out
+
+
 def check_section(results):
     out = ["### Version check: Start pressed to the message box, ms, median", "",
            row(["server", "n", "Seekwell.exe", "minimal dialog, same calls", "bare request in-process",
@@ -231,7 +248,7 @@ def check_section(results):
 
 def main():
     results, info = load(sys.argv[1])
-    sections = [download_section, real_route_section, hash_section, guard_section, startup_section, size_section, check_section]
+    sections = [download_section, real_route_section, hash_section, install_section, guard_section, startup_section, size_section, check_section]
     lines = [f"- {text}" for text in info] + [""]
     for section in sections:
         lines.extend(section(results))

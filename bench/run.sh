@@ -14,7 +14,7 @@ JOBS=${BENCH_JOBS:-2}
 cmake -G Ninja -S "$SRC" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE="$SRC/cmake/mingw-i686.cmake" >/dev/null
 cmake --build "$BUILD" -j"$JOBS" --target Seekwell sleeper bench_download bench_guard bench_spawn bench_mini \
-    bench_driver lang_English lang_German quorvel_module
+    bench_driver lang_English lang_German quorvel_module fake_installer
 BUILD=$(cd "$BUILD" && pwd)
 
 . "$SRC/tools/wine-session.sh"
@@ -50,13 +50,14 @@ export BUILD WORK SRC PRODUCT_DIR HOST TOKEN REAL_DIR
 {
     echo "RESULT size seekwell_bytes $(stat -c %s "$BUILD/Seekwell.exe")"
     echo "RESULT size res_dll_bytes $(stat -c %s "$BUILD/Languages/English/Res.dll")"
-    if sh "$SRC/tools/check-imports.sh" "$BUILD/Seekwell.exe" >"$WORK/imports.txt"; then
+    if /usr/bin/python3 "$SRC/tools/check_executable.py" imports "$BUILD/Seekwell.exe" \
+        "$SRC/tools/allowed-imports.txt" >"$WORK/imports.txt"; then
         echo "RESULT size static_runtime 1"
     else
         echo "RESULT size static_runtime 0"
     fi
 } >>"$RESULTS"
-echo "Seekwell.exe $(cat "$WORK/imports.txt")"
+echo "Seekwell.exe: $(head -n 1 "$WORK/imports.txt")"
 
 # A wineserver started without a display cannot show windows: the measurements run
 # inside Xvfb, with the server started there.

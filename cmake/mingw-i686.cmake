@@ -1,16 +1,8 @@
-# Cross toolchain: 32-bit Windows with mingw-w64. The posix thread model is needed
-# because GoogleTest uses std::mutex; -static keeps winpthread out of the imports.
-set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR i686)
-set(TOOLCHAIN_PREFIX i686-w64-mingw32)
-set(CMAKE_C_COMPILER ${TOOLCHAIN_PREFIX}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${TOOLCHAIN_PREFIX}-g++-posix)
-set(CMAKE_RC_COMPILER ${TOOLCHAIN_PREFIX}-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/${TOOLCHAIN_PREFIX})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
-set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+# Cross toolchain of the whole Windows build: 32-bit Windows with mingw-w64. The posix
+# thread model is needed because GoogleTest uses std::mutex; -static keeps winpthread out
+# of the imports. Its runtime needs newer systems than the updater supports, so the
+# shipped Seekwell.exe comes from a nested build with the toolchain below (app/).
+set(SEEKWELL_THREAD_MODEL posix)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-i686-common.cmake)
+set(SEEKWELL_PRODUCT_TOOLCHAIN ${CMAKE_CURRENT_LIST_DIR}/mingw-i686-product.cmake)
 set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../tools/wine-run.sh)

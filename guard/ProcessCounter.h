@@ -16,6 +16,8 @@ DWORD GetPlatformId() noexcept;
 
 // How many running processes have an image name containing `text` (case-sensitive, by
 // whole characters of the ANSI code page; an empty text matches every name): the full
-// executable path on the NT family, Toolhelp's image name on the 9x family. 0 also when
-// processes cannot be enumerated; a process that cannot be examined is not counted.
+// executable path on the NT family (asked of the process itself where its modules cannot
+// be read, as those of a 64-bit program by this 32-bit one), Toolhelp's image name on the
+// 9x family. 0 also when processes cannot be enumerated; a process that cannot be
+// examined is not counted.
 [[nodiscard]] int CountRunningProcesses(const std::string& text);

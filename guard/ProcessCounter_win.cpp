@@ -31,6 +31,62 @@ using EnumProcessesFn = BOOL(WINAPI*)(DWORD* ids, DWORD idBytes, DWORD* bytesRet
 using EnumProcessModulesFn = BOOL(WINAPI*)(HANDLE process, HMODULE* modules, DWORD moduleBytes,
                                            DWORD* bytesNeeded);
 using GetModuleFileNameExFn = DWORD(WINAPI*)(HANDLE process, HMODULE module, char* path, DWORD pathChars);
+using QueryFullProcessImageNameFn = BOOL(WINAPI*)(HANDLE process, DWORD flags, char* path, DWORD* pathChars);
+using GetProcessImageFileNameFn = DWORD(WINAPI*)(HANDLE process, char* path, DWORD pathChars);
+
+// Enough to ask a process its image path, not to read its memory (Vista and later).
+constexpr DWORD kQueryLimitedAccess = 0x1000; // PROCESS_QUERY_LIMITED_INFORMATION
+
+// The functions that tell a process's image path. The first module's file name is what
+// every NT system offers; the two queries ask the process itself where its modules cannot
+// be read (a 32-bit process cannot read those of a 64-bit one, and a process may let
+// itself be queried but not read). Each query is null where the system lacks it:
+// QueryFullProcessImageNameA (Kernel32.dll, Vista and later) gives the usual path,
+// GetProcessImageFileNameA (Psapi.dll, XP and later) the same path under the volume's
+// device name, where the matching rule finds a program's file name and folders as well.
+struct ImagePathFunctions
+{
+    EnumProcessModulesFn enumProcessModules = nullptr;
+    GetModuleFileNameExFn getModuleFileNameEx = nullptr;
+    QueryFullProcessImageNameFn queryFullName = nullptr;
+    GetProcessImageFileNameFn imageFileName = nullptr;
+};
+
+// The image path of an open process into `path` (kPathBufferChars) from the process
+// itself; its length, or 0 when no query gives it.
+DWORD QueriedImagePath(HANDLE process, const ImagePathFunctions& functions, char* path)
+{
+    DWORD length = kPathBufferChars;
+    if (functions.queryFullName != nullptr && functions.queryFullName(process, 0, path, &length) &&
+        length > 0)
+        return length;
+    if (functions.imageFileName != nullptr)
+        return functions.imageFileName(process, path, kPathBufferChars);
+    return 0;
+}
+
+// The image path of process `id` into `path` (kPathBufferChars): its first module's file
+// name where its modules can be read, else what the process itself says. Its length, or 0
+// when the process cannot be examined.
+DWORD ImagePathOf(DWORD id, const ImagePathFunctions& functions, char* path)
+{
+    const UniqueKernelHandle process(OpenProcess(kQueryAndReadAccess, FALSE, id));
+    if (!process)
+    {
+        // Only systems that can query a process without reading it know this right.
+        if (functions.queryFullName == nullptr)
+            return 0;
+        const UniqueKernelHandle queryOnly(OpenProcess(kQueryLimitedAccess, FALSE, id));
+        return queryOnly ? QueriedImagePath(queryOnly.get(), functions, path) : 0;
+    }
+    // The first module is the executable itself; the others are not needed.
+    HMODULE executable = nullptr;
+    DWORD moduleBytes = 0;
+    if (!functions.enumProcessModules(process.get(), &executable, sizeof executable, &moduleBytes))
+        return QueriedImagePath(process.get(), functions, path);
+    // A failed call leaves the buffer undefined: such a process is not counted.
+    return functions.getModuleFileNameEx(process.get(), executable, path, kPathBufferChars);
+}
 
 bool NameContains(const char* name, size_t capacity, const std::string& text)
 {
@@ -74,11 +130,18 @@ int CountWithPsapi(const std::string& text)
     if (psapi == nullptr)
         return 0;
     // Bound once for the walk; a library without all three is of no use.
+    ImagePathFunctions functions;
     const auto enumProcesses = BindProcedure<EnumProcessesFn>(psapi, "EnumProcesses");
-    const auto enumProcessModules = BindProcedure<EnumProcessModulesFn>(psapi, "EnumProcessModules");
-    const auto getModuleFileNameEx = BindProcedure<GetModuleFileNameExFn>(psapi, "GetModuleFileNameExA");
-    if (enumProcesses == nullptr || enumProcessModules == nullptr || getModuleFileNameEx == nullptr)
+    functions.enumProcessModules = BindProcedure<EnumProcessModulesFn>(psapi, "EnumProcessModules");
+    functions.getModuleFileNameEx = BindProcedure<GetModuleFileNameExFn>(psapi, "GetModuleFileNameExA");
+    if (enumProcesses == nullptr || functions.enumProcessModules == nullptr ||
+        functions.getModuleFileNameEx == nullptr)
         return 0;
+    functions.imageFileName = BindProcedure<GetProcessImageFileNameFn>(psapi, "GetProcessImageFileNameA");
+    // Loaded for the life of the process; the updater never unloads it.
+    if (HMODULE kernel = LoadLibraryA("Kernel32.dll"))
+        functions.queryFullName =
+            BindProcedure<QueryFullProcessImageNameFn>(kernel, "QueryFullProcessImageNameA");
 
     DWORD ids[kMaxProcessIds];
     DWORD idBytes = 0;
@@ -92,19 +155,7 @@ int CountWithPsapi(const std::string& text)
     char path[kPathBufferChars];
     for (DWORD index = 0; index < idCount; ++index)
     {
-        const UniqueKernelHandle process(OpenProcess(kQueryAndReadAccess, FALSE, ids[index]));
-        if (!process)
-            continue;
-        // The first module is the executable itself; the others are not needed.
-        HMODULE executable = nullptr;
-        DWORD moduleBytes = 0;
-        if (!enumProcessModules(process.get(), &executable, sizeof executable, &moduleBytes))
-            continue;
-        // A failed call leaves the buffer undefined: such a process is not counted.
-        const DWORD length = getModuleFileNameEx(process.get(), executable, path, kPathBufferChars);
-        if (length == 0)
-            continue;
-        if (NameContains(path, kPathBufferChars, text))
+        if (ImagePathOf(ids[index], functions, path) > 0 && NameContains(path, kPathBufferChars, text))
             ++count;
     }
     return count;

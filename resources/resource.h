@@ -71,6 +71,11 @@
 
 // The vendor's public keys (DER), one RCDATA resource each, numbered on from here.
 #define IDR_SIGNING_KEY_FIRST 200
+// The vendor's code-signing keys that an installer must be signed with: the SHA-256 of
+// each one's SubjectPublicKeyInfo, 32 bytes of RCDATA each, numbered on from here. A
+// build without code signing carries IDR_INSTALLER_SIGNATURE_UNCHECKED instead.
+#define IDR_INSTALLER_SIGNATURE_UNCHECKED 219
+#define IDR_INSTALLER_SIGNER_FIRST 220
 
 // Controls that are never addressed.
 #ifndef IDC_STATIC

@@ -8,16 +8,21 @@
 
   stage --key PRIVATE.pem --version M.m.b.r --package FILE [--package FILE ...]
         --root DIR [--token q7k2m9x4] [--product Quorvel30] [--line TEXT ...]
+        [--signer CERT ...]
       Copies the packages to DIR/store/<token>/<product>/ and writes version.txt
       beside them: the version line, one "package <name> <size> <sha-256>" line per
       package, any further lines given, and last "signature <base64>", an RSA PKCS#1
       v1.5 SHA-256 signature over every byte before it. The packages are in place
       before version.txt appears (written to a temporary file and renamed), so a client
       never sees a manifest whose packages are missing. The folder is what any static
-      web server or CDN serves.
+      web server or CDN serves. With --signer (the vendor's code-signing certificates,
+      SEEKWELL_INSTALLER_SIGNERS), a package whose Authenticode signature does not
+      verify with one of their keys is refused and nothing is written.
 
   verify (--root DIR | --folder DIR) --key PUBLIC.der [--key ...] [--package-name NAME]
-      Checks a staged folder as the updater does and says what is wrong, if anything.
+         [--signer CERT ...]
+      Checks a staged folder as the updater does and says what is wrong, if anything;
+      with --signer, each package's Authenticode signature too.
 
 Exit status 0 on success; 1 with a message on stderr otherwise.
 """
@@ -31,6 +36,7 @@ import shutil
 import sys
 import tempfile
 
+import authenticode
 from cryptography.exceptions import InvalidSignature
 from cryptography.hazmat.primitives import hashes, serialization
 from cryptography.hazmat.primitives.asymmetric import padding, rsa
@@ -131,7 +137,7 @@ def _write_atomically(path, data):
         raise
 
 
-def stage(key_path, version, package_paths, folder, extra_lines=()):
+def stage(key_path, version, package_paths, folder, extra_lines=(), signers=()):
     """Publishes a release into `folder`; returns the version file's bytes."""
     if not VERSION_PATTERN.match(version):
         raise PublishError("version %r is not M.m.b.r with one digit each (the updater reads seven "
@@ -150,6 +156,9 @@ def stage(key_path, version, package_paths, folder, extra_lines=()):
         data = _read(path, "package")
         if not data:
             raise PublishError("package %s is empty" % path)
+        faults = authenticode.signature_faults(path, signers)
+        if faults:
+            raise PublishError(faults[0])
         packages.append((name, data))
     body = manifest_body(version, packages, extra_lines)
     version_file = body + b"signature " + base64.b64encode(sign(key, body)) + b"\n"
@@ -165,7 +174,7 @@ def stage(key_path, version, package_paths, folder, extra_lines=()):
     return version_file
 
 
-def verify(folder, public_keys, package_name=None):
+def verify(folder, public_keys, package_name=None, signers=()):
     """Returns the list of faults of a staged folder; empty when the updater accepts it."""
     version_file = _read(os.path.join(folder, VERSION_FILE), "version file")
     if len(version_file) > MAX_VERSION_FILE_BYTES:
@@ -217,6 +226,7 @@ def verify(folder, public_keys, package_name=None):
             faults.append("package %s has %d bytes, the manifest says %d" % (name, len(data), size))
         elif hashlib.sha256(data).hexdigest() != digest:
             faults.append("package %s does not have the SHA-256 the manifest names" % name)
+        faults.extend(authenticode.signature_faults(path, signers))
     if package_name is not None and package_name.lower() not in (n.lower() for n in names):
         faults.append("no package line names %s" % package_name)
     return faults
@@ -238,12 +248,14 @@ def main(argv=None):
     staging.add_argument("--token", default=DEFAULT_TOKEN)
     staging.add_argument("--product", default=DEFAULT_PRODUCT)
     staging.add_argument("--line", action="append", default=[], help="a further signed line")
+    staging.add_argument("--signer", action="append", default=[], help="a code-signing certificate")
     checking = commands.add_parser("verify", help="check a staged folder")
     where = checking.add_mutually_exclusive_group(required=True)
     where.add_argument("--root")
     where.add_argument("--folder")
     checking.add_argument("--key", action="append", required=True)
     checking.add_argument("--package-name")
+    checking.add_argument("--signer", action="append", default=[], help="a code-signing certificate")
     checking.add_argument("--token", default=DEFAULT_TOKEN)
     checking.add_argument("--product", default=DEFAULT_PRODUCT)
     args = parser.parse_args(argv)
@@ -253,11 +265,11 @@ def main(argv=None):
                 print(path)
         elif args.command == "stage":
             folder = product_folder(args.root, args.token, args.product)
-            stage(args.key, args.version, args.package, folder, args.line)
+            stage(args.key, args.version, args.package, folder, args.line, args.signer)
             print(os.path.join(folder, VERSION_FILE))
         else:
             folder = args.folder or product_folder(args.root, args.token, args.product)
-            faults = verify(folder, [load_public_key(path) for path in args.key], args.package_name)
+            faults = verify(folder, [load_public_key(path) for path in args.key], args.package_name, args.signer)
             for fault in faults:
                 print("verify: " + fault, file=sys.stderr)
             if faults:

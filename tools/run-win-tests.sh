@@ -2,6 +2,7 @@
 # Runs the Windows tests of a build under Wine, in a fresh prefix, under Xvfb, with the
 # local update server (and, when installed, a real nginx and squid) started for the
 # run. Usage: run-win-tests.sh BUILD_DIR [ctest args]
+# The prefix is 32-bit; SEEKWELL_WINE_ARCH=win64 makes it 64-bit (tools/wine-session.sh).
 set -euo pipefail
 SRC=$(cd "$(dirname "$0")/.." && pwd)
 BUILD=$(cd "$1" && pwd)

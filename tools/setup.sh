@@ -3,9 +3,9 @@
 # missing. Safe to run again: it does nothing once everything is there.
 set -euo pipefail
 
-PACKAGES=(cmake ninja-build g++ googletest libgtest-dev g++-mingw-w64-i686 mingw-w64-tools
+PACKAGES=(cmake ninja-build g++ googletest libgtest-dev g++-mingw-w64-i686 gcc-mingw-w64-x86-64 mingw-w64-tools
           wine wine32:i386 wine64 xvfb xauth x11-apps x11-utils imagemagick python3 clang
-          curl ca-certificates locales nginx squid python3-cryptography)
+          curl ca-certificates locales nginx squid python3-cryptography osslsigncode)
 
 # The fuzz build links clang's own runtime (libFuzzer, sanitizers), which each release
 # ships under the default clang's major version: libclang-rt-14-dev on Debian 12,

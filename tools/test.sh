@@ -38,6 +38,17 @@ cmake -G Ninja -S "$SRC" -B "$OUT/win" -DCMAKE_BUILD_TYPE=Release \
 cmake --build "$OUT/win" -j2
 
 step "Windows tests under Wine (unit, then end to end); long tests labelled 'slow' run too"
-SEEKWELL_ARTIFACTS="$OUT/artifacts" "$SRC/tools/run-win-tests.sh" "$OUT/win" "$@"
+SEEKWELL_ARTIFACTS="$OUT/artifacts" "$SRC/tools/run-win-tests.sh" "$OUT/win" "$@" || failed="32-bit prefix"
 
-step "done in $(( $(date +%s) - start )) s; screenshots in $OUT/artifacts"
+# On 64-bit Windows the 32-bit updater runs under WoW64, the mail programs are mostly
+# 64-bit and per-machine settings sit in the 32-bit registry view. A second prefix, 64-bit,
+# runs the guard's tests and the road from Start to a running installer that way.
+step "Windows tests under Wine in a 64-bit prefix (WoW64): the guard and the whole road"
+SEEKWELL_WINE_ARCH=win64 SEEKWELL_ARTIFACTS="$OUT/artifacts-wow64" "$SRC/tools/run-win-tests.sh" "$OUT/win" \
+    -R 'ProcessCounter|CloseApps|^Install\.|^Startup' "$@" || failed="${failed:+$failed, }64-bit prefix"
+
+step "done in $(( $(date +%s) - start )) s; screenshots in $OUT/artifacts and $OUT/artifacts-wow64"
+if [ -n "${failed:-}" ]; then
+    echo "Windows tests failed: $failed" >&2
+    exit 1
+fi

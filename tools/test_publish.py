@@ -1,11 +1,18 @@
 """Tests of the vendor's publishing tool: staging, verifying, and agreement with openssl."""
 
 import base64
+import datetime
+import hashlib
 import os
+import shutil
 import subprocess
 import tempfile
 import unittest
 
+from cryptography import x509
+from cryptography.hazmat.primitives import hashes, serialization
+
+import authenticode
 import publish
 
 
@@ -108,6 +115,90 @@ class PublishTest(unittest.TestCase):
             publish.generate_key(self.keys.name, "vendor")
         with self.assertRaises(publish.PublishError):
             publish.generate_key(self.keys.name, "weak", bits=2048)
+
+
+class InstallerSignatureTest(unittest.TestCase):
+    """--signer: the package's own Authenticode signature, made with a pinned key."""
+
+    @classmethod
+    def path(cls, name):
+        return os.path.join(cls.work.name, name)
+
+    @classmethod
+    def setUpClass(cls):
+        cls.work = tempfile.TemporaryDirectory()
+        for pair in ("dev", "other"):
+            authenticode.make_dev_pair(cls.path(pair + "-key.pem"), cls.path(pair + "-cert.pem"))
+        source = cls.path("program.c")
+        with open(source, "w") as out:
+            out.write("int main(void) { return 0; }\n")
+        subprocess.run(["i686-w64-mingw32-gcc", "-o", cls.path("unsigned.exe"), source], check=True)
+        for pair in ("dev", "other"):
+            authenticode.sign(cls.path(pair + "-key.pem"), cls.path(pair + "-cert.pem"), cls.path("unsigned.exe"),
+                              cls.path(pair + "-signed.exe"))
+        with open(cls.path("dev-signed.exe"), "rb") as signed:
+            data = bytearray(signed.read())
+        data[len(data) // 2] ^= 1
+        with open(cls.path("changed.exe"), "wb") as out:
+            out.write(data)
+        # The same key in a new certificate, as when the vendor's certificate is renewed.
+        with open(cls.path("dev-key.pem"), "rb") as key_file:
+            key = serialization.load_pem_private_key(key_file.read(), password=None)
+        old = authenticode.load_certificate(cls.path("dev-cert.pem"))
+        now = datetime.datetime.now(datetime.timezone.utc)
+        renewed = (x509.CertificateBuilder().subject_name(old.subject).issuer_name(old.issuer)
+                   .public_key(key.public_key()).serial_number(x509.random_serial_number())
+                   .not_valid_before(now - datetime.timedelta(days=1)).not_valid_after(now + datetime.timedelta(days=30))
+                   .sign(key, hashes.SHA256()))
+        with open(cls.path("renewed-cert.der"), "wb") as out:
+            out.write(renewed.public_bytes(serialization.Encoding.DER))
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.work.cleanup()
+
+    def test_the_pin_is_the_sha256_of_the_key_as_openssl_encodes_it(self):
+        key = subprocess.run(["openssl", "x509", "-in", self.path("dev-cert.pem"), "-noout", "-pubkey"],
+                             check=True, capture_output=True).stdout
+        der = subprocess.run(["openssl", "pkey", "-pubin", "-outform", "DER"], input=key, check=True,
+                             capture_output=True).stdout
+        pin = authenticode.key_pin(authenticode.load_certificate(self.path("dev-cert.pem")))
+        self.assertEqual(hashlib.sha256(der).digest(), pin)
+        self.assertEqual(pin, authenticode.key_pin(authenticode.load_certificate(self.path("renewed-cert.der"))))
+
+    def test_stage_takes_only_packages_signed_with_a_signer_key(self):
+        root = self.path("site")
+        folder = publish.product_folder(root)
+        keys = tempfile.TemporaryDirectory()
+        self.addCleanup(keys.cleanup)
+        private, public = publish.generate_key(keys.name)
+        rows = [
+            ("unsigned", "unsigned.exe", ["dev-cert.pem"], "carries no Authenticode signature"),
+            ("another key under the same name", "other-signed.exe", ["dev-cert.pem"], "not signed with the key"),
+            ("signed bytes changed afterwards", "changed.exe", ["dev-cert.pem"], "not signed with the key"),
+            ("not a certificate", "dev-signed.exe", ["dev-key.pem"], "not a PEM or DER certificate"),
+            ("the signer's key", "dev-signed.exe", ["other-cert.pem", "dev-cert.pem"], None),
+            ("a renewed certificate of the key", "dev-signed.exe", ["renewed-cert.der"], None),
+        ]
+        for edge, package, signers, fault in rows:
+            with self.subTest(edge):
+                shutil.rmtree(root, ignore_errors=True)
+                named = self.path("QuorvelUpdate.exe")
+                shutil.copyfile(self.path(package), named)
+                signer_paths = [self.path(name) for name in signers]
+                if fault is None:
+                    publish.stage(private, "3.0.1.3", [named], folder, signers=signer_paths)
+                    self.assertEqual([], publish.verify(folder, [publish.load_public_key(public)],
+                                                        signers=signer_paths))
+                    continue
+                with self.assertRaises(publish.PublishError) as raised:
+                    publish.stage(private, "3.0.1.3", [named], folder, signers=signer_paths)
+                self.assertIn(fault, str(raised.exception))
+                self.assertFalse(os.path.exists(folder))
+                # A release staged without the check is named by verify with it.
+                publish.stage(private, "3.0.1.3", [named], folder)
+                faults = publish.verify(folder, [publish.load_public_key(public)], signers=signer_paths)
+                self.assertTrue(any(fault in text for text in faults), faults)
 
 
 if __name__ == "__main__":

@@ -21,11 +21,18 @@ end_wine_session() {
 }
 
 # start_wine_session NAME: WORK=/tmp/seekwell-NAME.XXXXXX holding the prefix (pfx) and
-# the server's folder (www); the prefix is made at once.
+# the server's folder (www); the prefix is made at once. It is 32-bit, or 64-bit when
+# SEEKWELL_WINE_ARCH=win64: the Windows programs then run under WoW64 and are told so
+# (SEEKWELL_TEST_WOW64=1), and the tests' stand-ins for the mail programs are 64-bit.
 start_wine_session() {
     WORK=$(mktemp -d "/tmp/seekwell-$1.XXXXXX")
-    export WINEPREFIX="$WORK/pfx" WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree=;mshtml=" \
-        LANG=en_US.UTF-8
+    export WINEPREFIX="$WORK/pfx" WINEARCH="${SEEKWELL_WINE_ARCH:-win32}" WINEDEBUG=-all \
+        WINEDLLOVERRIDES="mscoree=;mshtml=" LANG=en_US.UTF-8
+    if [ "$WINEARCH" = win64 ]; then
+        export SEEKWELL_TEST_WOW64=1
+    else
+        unset SEEKWELL_TEST_WOW64
+    fi
     trap end_wine_session EXIT
     # Tells the Windows test programs that a session runs them: a missing or silent
     # update server is then a failure that names what is missing.

@@ -5,6 +5,7 @@
 #include "DownloadStatus.h"
 #include "Handles.h"
 #include "PackageCheck.h"
+#include "PackageMove.h"
 #include "Mbcs.h"
 #include "Platform.h"
 
@@ -157,7 +158,7 @@ DownloadOutcome DownloadPackage(const std::string& url, const std::string& targe
         outcome.verdict = DownloadVerdict::NotVerified;
         return outcome;
     }
-    if (!MoveFileExA(temporary.Path().c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING))
+    if (!MovePackageIntoPlace(temporary.Path(), target))
     {
         outcome.verdict = DownloadVerdict::NotMoved;
         return outcome;

@@ -13,11 +13,17 @@ constexpr DWORD kReadPiece = 256 * 1024;
 
 bool FileMatchesPackage(HANDLE file, const ManifestPackage& expected) noexcept
 {
-    LARGE_INTEGER size{};
-    if (!GetFileSizeEx(file, &size) || static_cast<uint64_t>(size.QuadPart) != expected.size)
+    // The forms every system has (the Ex forms are missing from Windows 9x). A size whose
+    // low half is all ones is told from a failure by the last error alone.
+    DWORD sizeHigh = 0;
+    SetLastError(NO_ERROR);
+    const DWORD sizeLow = GetFileSize(file, &sizeHigh);
+    if (sizeLow == INVALID_FILE_SIZE && GetLastError() != NO_ERROR)
         return false;
-    const LARGE_INTEGER start{};
-    if (!SetFilePointerEx(file, start, nullptr, FILE_BEGIN))
+    if (((static_cast<uint64_t>(sizeHigh) << 32) | sizeLow) != expected.size)
+        return false;
+    // Moving to the start cannot give the position 0xFFFFFFFF: that answer is a failure.
+    if (SetFilePointer(file, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER)
         return false;
     CSha256 sha;
     std::unique_ptr<char[]> buffer(new (std::nothrow) char[kReadPiece]);

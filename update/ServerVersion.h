@@ -21,11 +21,15 @@ enum class ServerAnswer
     Unverified,
     // The vendor's version: `server` and the package entry are filled.
     Verified,
+    // This system cannot check the vendor's signature (its CryptoAPI has no SHA-256), so
+    // no version file can be believed here; none is fetched.
+    CannotVerifyOnThisSystem,
 };
 
 // Fetches the version file of `productCode`, checks its signature with `keys` and looks
-// up `packageName` in it. The four components of `server` are set to 0 first; only a
-// verified answer fills `server` (from the first seven characters) and `expected`.
+// up `packageName` in it; asks nothing of the server where this system cannot check a
+// signature. The four components of `server` are set to 0 first; only a verified answer
+// fills `server` (from the first seven characters) and `expected`.
 [[nodiscard]] ServerAnswer FetchServerVersion(const std::string& productCode, const std::string& packageName,
                                               const SigningKeys& keys, VersionQuad& server,
                                               ManifestPackage& expected);

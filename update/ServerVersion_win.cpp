@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "Crypto.h"
 #include "Handles.h"
 #include "UpdateInfo.h"
 #include "UpdateHost.h"
@@ -105,6 +106,8 @@ ServerAnswer FetchServerVersion(const std::string& productCode, const std::strin
     server.minor = 0;
     server.build = 0;
     server.revision = 0;
+    if (!CanCheckSignatures())
+        return ServerAnswer::CannotVerifyOnThisSystem;
     std::string body;
     if (!FetchVersionFile(VersionFileUrl(productCode), body) ||
         !LooksLikeVersionFile(body.data(), body.size()))

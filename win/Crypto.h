@@ -14,6 +14,11 @@
 // Vendor keys shorter than this are not trusted.
 constexpr DWORD kMinimumSigningKeyBits = 3072;
 
+// True when this system can check what the vendor signs: its CryptoAPI offers SHA-256
+// with RSA (Windows XP SP3 and later) and its certificate library imports public keys.
+// Where it is false, every check below fails closed.
+[[nodiscard]] bool CanCheckSignatures() noexcept;
+
 // A SHA-256 digest computed piece by piece. Not ready on a platform whose provider has
 // no SHA-256 (older systems): every check built on it then fails closed.
 class CSha256

@@ -1,9 +1,42 @@
 #include "Crypto.h"
 
 #include <algorithm>
+#include <cstring>
+
+#include "Platform.h"
 
 namespace
 {
+using DecodeObjectFunction = BOOL(WINAPI*)(DWORD encoding, LPCSTR type, const BYTE* data, DWORD size,
+                                           DWORD flags, PCRYPT_DECODE_PARA parameters, void* decoded,
+                                           DWORD* decodedSize);
+using ImportPublicKeyInfoFunction = BOOL(WINAPI*)(HCRYPTPROV provider, DWORD encoding,
+                                                  PCERT_PUBLIC_KEY_INFO info, HCRYPTKEY* key);
+
+// The certificate library's two functions that turn a DER public key into a key of the
+// provider.
+struct CertificateFunctions
+{
+    DecodeObjectFunction decodeObject = nullptr;
+    ImportPublicKeyInfoFunction importPublicKeyInfo = nullptr;
+};
+
+// crypt32.dll is bound at run time, not imported: a system without it, or with one that
+// lacks CryptDecodeObjectEx (NT 4.0 and Windows 98 before Internet Explorer 5), still
+// starts the updater, which then says that it cannot check updates. It is loaded by its
+// full path in the system folder, never from a folder the user chose, and stays loaded
+// until the process ends.
+bool BindCertificateFunctions(CertificateFunctions& functions) noexcept
+{
+    const HMODULE crypt32 = LoadSystemLibrary("crypt32.dll");
+    if (crypt32 == nullptr)
+        return false;
+    functions.decodeObject = BindProcedure<DecodeObjectFunction>(crypt32, "CryptDecodeObjectEx");
+    functions.importPublicKeyInfo =
+        BindProcedure<ImportPublicKeyInfoFunction>(crypt32, "CryptImportPublicKeyInfo");
+    return functions.decodeObject != nullptr && functions.importPublicKeyInfo != nullptr;
+}
+
 // The provider type that offers SHA-256 alongside RSA; a verify-only context needs no
 // key container of its own.
 bool OpenProvider(UniqueCryptProvider& provider) noexcept
@@ -42,16 +75,17 @@ bool HashData(HCRYPTHASH hash, const void* data, size_t size) noexcept
 // Imports a DER SubjectPublicKeyInfo as an RSA key of the provider.
 bool ImportPublicKey(HCRYPTPROV provider, const std::vector<uint8_t>& der, UniqueCryptKey& key) noexcept
 {
-    if (der.empty())
+    CertificateFunctions certificates;
+    if (der.empty() || !BindCertificateFunctions(certificates))
         return false;
     CERT_PUBLIC_KEY_INFO* info = nullptr;
     DWORD infoSize = 0;
-    if (!CryptDecodeObjectEx(X509_ASN_ENCODING, X509_PUBLIC_KEY_INFO, der.data(),
-                             static_cast<DWORD>(der.size()), CRYPT_DECODE_ALLOC_FLAG, nullptr, &info,
-                             &infoSize))
+    if (!certificates.decodeObject(X509_ASN_ENCODING, X509_PUBLIC_KEY_INFO, der.data(),
+                                   static_cast<DWORD>(der.size()), CRYPT_DECODE_ALLOC_FLAG, nullptr, &info,
+                                   &infoSize))
         return false;
     HCRYPTKEY handle = 0;
-    const BOOL imported = CryptImportPublicKeyInfo(provider, X509_ASN_ENCODING, info, &handle);
+    const BOOL imported = certificates.importPublicKeyInfo(provider, X509_ASN_ENCODING, info, &handle);
     LocalFree(info);
     if (!imported)
         return false;
@@ -68,6 +102,15 @@ DWORD KeyBits(HCRYPTKEY key) noexcept
     return bits;
 }
 } // namespace
+
+bool CanCheckSignatures() noexcept
+{
+    CertificateFunctions certificates;
+    UniqueCryptProvider provider;
+    UniqueCryptHash hash;
+    return BindCertificateFunctions(certificates) && OpenProvider(provider) &&
+           CreateSha256(provider.get(), hash);
+}
 
 CSha256::CSha256() noexcept
 {

@@ -12,6 +12,12 @@ bool IsLeadByte(unsigned char character) noexcept;
 // cannot be read whole or has no backslash.
 std::string ExecutableDirectory();
 
+// Loads the system library `fileName` (like "crypt32.dll") by its full path in the system
+// folder, so that a copy planted beside the updater or in a folder the user chose is never
+// the one loaded; null when it cannot be loaded. The library stays loaded until the process
+// ends: the updater never unloads what it binds.
+HMODULE LoadSystemLibrary(const char* fileName) noexcept;
+
 // Binds an entry point of a library loaded at run time, typed as the caller expects it;
 // null when the library lacks it.
 template <typename Function> Function BindProcedure(HMODULE library, const char* name) noexcept

@@ -1,5 +1,7 @@
 #include "Platform.h"
 
+#include <cstring>
+
 #include "Mbcs.h"
 
 namespace
@@ -21,4 +23,17 @@ std::string ExecutableDirectory()
     if (length == 0 || length >= sizeof path)
         return std::string();
     return DirectoryWithSlash(std::string_view(path, length), IsLeadByte);
+}
+
+HMODULE LoadSystemLibrary(const char* fileName) noexcept
+{
+    char path[MAX_PATH] = {};
+    const UINT length = GetSystemDirectoryA(path, sizeof path);
+    const size_t nameLength = std::strlen(fileName);
+    // The folder, a backslash, the name and a terminator must fit whole.
+    if (length == 0 || length + 1 + nameLength + 1 > sizeof path)
+        return nullptr;
+    path[length] = '\\';
+    std::memcpy(path + length + 1, fileName, nameLength + 1);
+    return LoadLibraryA(path);
 }

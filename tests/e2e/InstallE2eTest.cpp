@@ -160,26 +160,44 @@ TEST_F(Install, IgnoreRunsThePackageWhileOutlookRuns)
 // Install checks the file once more right before the hand-off: a file left by a failed
 // download, or one swapped into the folder after a good download (here a runnable copy
 // of the installer with one byte more), is never run; a message says so and the updater
-// ends.
+// ends. Nor is an installer that the manifest names exactly (as whoever holds the
+// manifest keys could make it) but that lacks the pinned code-signing key's signature.
 TEST_F(Install, OnlyTheSignedPackageIsEverRun)
 {
     const std::string installer = ReadFileBytes(BuildDirectory() + "fake_installer.exe");
-    for (const bool downloadFails : {true, false})
+    std::string signedThenChanged = installer;
+    signedThenChanged[signedThenChanged.size() / 2] ^= 0x01;
+    struct Row
     {
-        SCOPED_TRACE(downloadFails ? "after a failed download" : "package swapped after the download");
+        const char* edge;
+        std::string served;  // empty: the download fails
+        std::string swapped; // written over the downloaded package; empty: none
+    };
+    const Row rows[] = {
+        {"after a failed download", "", ""},
+        {"package swapped after the download", installer, installer + "x"},
+        {"an unsigned installer", ReadFileBytes(BuildDirectory() + "fake_installer-unsigned.exe"), ""},
+        {"another key under the same name",
+         ReadFileBytes(BuildDirectory() + "fake_installer-other-signer.exe"), ""},
+        {"signed bytes changed afterwards", signedThenChanged, ""},
+    };
+    for (const Row& row : rows)
+    {
+        SCOPED_TRACE(row.edge);
         DeleteFileA(kPackage);
         DeleteFileA(kRanRecord);
         testserver::ServeRelease("3.0.1.3");
+        const bool downloadFails = row.served.empty();
         if (downloadFails)
             testserver::ServePackage("", R"({"status": 404})");
         else
-            ServeInstaller();
+            testserver::ServePackage(row.served);
         DownloadIntoFolder();
         HWND dialog = m_updater.Dialog();
         EXPECT_EQ(downloadFails ? kFailed : kDownloaded, StatusText());
         EXPECT_EQ(!downloadFails, FileExists(kPackage));
-        if (!downloadFails)
-            testfiles::WriteFile(kPackage, installer + "x");
+        if (!row.swapped.empty())
+            testfiles::WriteFile(kPackage, row.swapped);
 
         ASSERT_TRUE(ui::Click(dialog, IDC_INSTALL));
         HWND box = m_updater.WaitForModal();
@@ -194,4 +212,28 @@ TEST_F(Install, OnlyTheSignedPackageIsEverRun)
         EXPECT_TRUE(standin::InstallerHasNotRun(kPackage));
         m_updater.Kill();
     }
+}
+
+// The vendor's bytes that no Windows can start as a program (a resource-only DLL of the
+// build under the package's name): the shell refuses them, a message says so and where
+// the package is, the updater ends as after any Install, and the package stays.
+TEST_F(Install, APackageTheShellCannotStartIsReportedAndKept)
+{
+    const std::string notAProgram = ReadFileBytes(BuildDirectory() + "signed-not-a-program.exe");
+    ASSERT_FALSE(notAProgram.empty());
+    testserver::ServePackage(notAProgram);
+    DownloadIntoFolder();
+    EXPECT_EQ(kDownloaded, StatusText());
+
+    ASSERT_TRUE(ui::Click(m_updater.Dialog(), IDC_INSTALL));
+    HWND box = m_updater.WaitForModal();
+    ASSERT_NE(nullptr, box);
+    const ui::MessageBoxView view = ui::ReadMessageBox(box);
+    EXPECT_EQ(kPackageNotStarted, view.text);
+    EXPECT_EQ(kCaption, view.caption);
+    EXPECT_EQ(static_cast<UINT>(MB_ICONEXCLAMATION | MB_OK), view.Style());
+    Screenshot(box, "package-not-started");
+    ASSERT_TRUE(ui::Click(box, IDOK));
+    EXPECT_EQ(0u, m_updater.WaitForExit(20000));
+    EXPECT_TRUE(ReadFileBytes(kPackage) == notAProgram);
 }

@@ -1,6 +1,7 @@
 // Start-up as a user sees it: the updater dialog, its texts and states, how it ends,
 // and what happens without a language module.
 #include "EndToEnd.h"
+#include "StandInPrograms.h"
 
 using namespace e2e;
 
@@ -34,6 +35,16 @@ void PressCloseBox(HWND dialog)
 class StartupEnding : public Startup, public ::testing::WithParamInterface<Ending>
 {
 };
+
+// Whether the machine key `subkey` exists as 64-bit programs see the registry.
+bool MachineKeyInNativeView(const char* subkey)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, subkey, 0, KEY_READ | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    return true;
+}
 } // namespace
 
 TEST_F(Startup, DialogShowsLocalisedTextsAndInitialState)
@@ -95,6 +106,16 @@ TEST_F(Startup, WithoutUserSettingsTheyAreSeededFromTheMachine)
                      nullptr, nullptr);
     RegCloseKey(key);
     EXPECT_EQ(51u, values);
+    EXPECT_EQ(m_installation.Directory(),
+              testsettings::TextOf(testsettings::ReadAll(HKEY_CURRENT_USER), "AppPath"));
+    // In a 64-bit prefix the machine's settings sit where a 32-bit installer writes them,
+    // in the 32-bit view (Software\Wow6432Node to 64-bit programs), and the updater found
+    // them there.
+    if (standin::InWow64Prefix())
+    {
+        EXPECT_TRUE(MachineKeyInNativeView("Software\\Wow6432Node\\Brannick\\Quorvel"));
+        EXPECT_FALSE(MachineKeyInNativeView(kSettingsSubkey));
+    }
 }
 
 TEST_F(Startup, WithoutLanguageModuleOrMachineKeyTextsAreEmpty)

@@ -2,6 +2,8 @@
 // and the buttons after each outcome, and the road to a downloaded package.
 #include "EndToEnd.h"
 
+#include <utility>
+
 using namespace e2e;
 
 namespace
@@ -61,6 +63,52 @@ struct Declined
 
 class UpdateDeclined : public UpdateCheck, public ::testing::WithParamInterface<Declined>
 {
+};
+
+// Takes the provider type that offers SHA-256 with RSA (PROV_RSA_AES, 24) out of the
+// prefix's registry while it lives, so that the platform's CryptoAPI has none, as on
+// systems before XP SP3; puts its two values back when it goes.
+class CHiddenSha256Provider
+{
+  public:
+    CHiddenSha256Provider()
+    {
+        m_hidden = Read("Name", m_name) && Read("TypeName", m_typeName) &&
+                   RegDeleteKeyA(HKEY_LOCAL_MACHINE, kKey) == ERROR_SUCCESS;
+    }
+    ~CHiddenSha256Provider()
+    {
+        HKEY key = nullptr;
+        if (!m_hidden || RegCreateKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                                         &key, nullptr) != ERROR_SUCCESS)
+            return;
+        for (const auto& [name, text] : {std::pair{"Name", &m_name}, std::pair{"TypeName", &m_typeName}})
+            RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text->c_str()),
+                           static_cast<DWORD>(text->size() + 1));
+        RegCloseKey(key);
+    }
+    CHiddenSha256Provider(const CHiddenSha256Provider&) = delete;
+    CHiddenSha256Provider& operator=(const CHiddenSha256Provider&) = delete;
+
+    bool Hidden() const { return m_hidden; }
+
+  private:
+    static bool Read(const char* name, std::string& text)
+    {
+        char buffer[256] = {};
+        DWORD size = sizeof buffer - 1;
+        if (RegGetValueA(HKEY_LOCAL_MACHINE, kKey, name, RRF_RT_REG_SZ, nullptr, buffer, &size) !=
+            ERROR_SUCCESS)
+            return false;
+        text = buffer;
+        return true;
+    }
+
+    static constexpr const char* kKey =
+        "Software\\Microsoft\\Cryptography\\Defaults\\Provider Types\\Type 024";
+    std::string m_name;
+    std::string m_typeName;
+    bool m_hidden = false;
 };
 } // namespace
 
@@ -138,6 +186,25 @@ TEST_F(UpdateCheck, UnreachableServerIsAWarningWithAnEmptyCaption)
     Screenshot(box, "check-unreachable");
     Answer(box, IDOK);
     ExpectEndState(kCheckEnded);
+}
+
+// Where the platform cannot check the vendor's signature, no update can be believed:
+// the updater asks nothing of the server and says that it is this Windows, not the
+// connection, so that trying again later is not what the user is told.
+TEST_F(UpdateCheck, WithoutSha256ItSaysThisWindowsCannotCheckUpdates)
+{
+    testserver::ServeRelease("3.0.1.3");
+    const CHiddenSha256Provider hidden;
+    ASSERT_TRUE(hidden.Hidden()) << "the prefix has no provider type 24 to hide";
+    HWND box = nullptr;
+    const ui::MessageBoxView view = StartAndReadBox(box);
+    EXPECT_EQ(static_cast<UINT>(MB_ICONEXCLAMATION | MB_OK), view.Style());
+    EXPECT_EQ("", view.caption);
+    EXPECT_EQ(kCannotVerifyOnThisWindows, view.text);
+    Screenshot(box, "check-cannot-verify");
+    Answer(box, IDOK);
+    ExpectEndState(kCheckEnded);
+    EXPECT_TRUE(testserver::RequestLog().empty());
 }
 
 TEST_F(UpdateCheck, ErrorPageIsReportedAsUnreachable)

@@ -1,9 +1,8 @@
 #include "Scenario.h"
 
-#include <psapi.h>
-
 #include <utility>
-#include <vector>
+
+#include "StandInPrograms.h"
 
 namespace e2e
 {
@@ -52,12 +51,7 @@ bool Process::Start(const std::string& path, const std::string& arguments, const
     std::string commandLine = "\"" + path + "\"";
     if (!arguments.empty())
         commandLine += " " + arguments;
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    std::vector<char> mutableLine(commandLine.begin(), commandLine.end());
-    mutableLine.push_back('\0');
-    return CreateProcessA(path.c_str(), mutableLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                          directory.empty() ? nullptr : directory.c_str(), &startup, &m_info) != FALSE;
+    return standin::StartProcess(path, commandLine, directory, m_info);
 }
 
 bool Process::Running() const
@@ -81,16 +75,10 @@ void Process::Kill()
 
 FakeProgram::FakeProgram(const std::string& path)
 {
-    CopyInto(BuildDirectory() + "sleeper.exe", path);
+    CopyInto(standin::StandInSource(), path);
     if (!Start(path, "600"))
         return;
-    ui::WaitUntil(
-        [&]
-        {
-            char image[MAX_PATH] = {};
-            return GetModuleFileNameExA(Handle(), nullptr, image, sizeof image) > 0;
-        },
-        10000);
+    ui::WaitUntil([&] { return !standin::ExecutablePathOf(Id()).empty(); }, 10000);
 }
 
 bool Updater::Launch(const Installation& installation)

@@ -73,7 +73,8 @@ class Process
     PROCESS_INFORMATION m_info{};
 };
 
-// A stand-in for a watched program: the build's sleeper copied to `path` and started.
+// A stand-in for a watched program: the build's sleeper (standin::StandInSource) copied
+// to `path` and started.
 // Construction returns once the new process shows its image path to other processes,
 // so a count made right after it sees the program.
 class FakeProgram : public Process

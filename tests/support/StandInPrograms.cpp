@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "TestFiles.h"
+#include "TestServer.h"
 
 namespace standin
 {
@@ -32,19 +33,27 @@ void CreateFoldersFor(const std::string& path)
         (void)CreateDirectoryA(path.substr(0, separators[i]).c_str(), nullptr);
 }
 
-// Puts a copy of sleeper.exe at `path` unless a file is already there (a running copy
+// Puts a copy of the stand-in at `path` unless a file is already there (a running copy
 // cannot be overwritten, and a second instance may use the same file).
 bool PlaceSleeper(const std::string& path)
 {
     CreateFoldersFor(path);
     if (GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES)
         return true;
-    return CopyFileA((testfiles::BuildDirectory() + "sleeper.exe").c_str(), path.c_str(), TRUE) != FALSE;
+    return CopyFileA(StandInSource().c_str(), path.c_str(), TRUE) != FALSE;
+}
+} // namespace
+
+bool InWow64Prefix()
+{
+    return testserver::Env("SEEKWELL_TEST_WOW64") == "1";
 }
 
-// The full path of a process's executable as the process-status functions give it,
-// or empty while the process cannot be examined (for instance before its loader has
-// listed the executable).
+std::string StandInSource()
+{
+    return testfiles::BuildDirectory() + (InWow64Prefix() ? "sleeper64.exe" : "sleeper.exe");
+}
+
 std::string ExecutablePathOf(DWORD processId)
 {
     HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId);
@@ -54,26 +63,43 @@ std::string ExecutablePathOf(DWORD processId)
     HMODULE module = nullptr;
     DWORD needed = 0;
     char buffer[MAX_PATH] = {};
+    DWORD length = sizeof buffer;
     if (EnumProcessModules(process, &module, sizeof module, &needed) &&
         GetModuleFileNameExA(process, module, buffer, sizeof buffer) > 0)
         path = buffer;
+    else if (QueryFullProcessImageNameA(process, 0, buffer, &length))
+        path.assign(buffer, length);
     CloseHandle(process);
     return path;
 }
-} // namespace
+
+bool StartProcess(const std::string& path, const std::string& commandLine, const std::string& directory,
+                  PROCESS_INFORMATION& started)
+{
+    for (int attempt = 0; attempt < 5; ++attempt)
+    {
+        std::vector<char> mutableLine(commandLine.begin(), commandLine.end());
+        mutableLine.push_back('\0');
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        if (CreateProcessA(path.c_str(), mutableLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                           directory.empty() ? nullptr : directory.c_str(), &startup, &started))
+            return true;
+        if (GetLastError() != ERROR_INTERNAL_ERROR)
+            return false;
+    }
+    return false;
+}
 
 RunningProgram::RunningProgram(const std::string& path, unsigned seconds)
 {
     if (!PlaceSleeper(path))
     {
-        m_error = "cannot copy sleeper.exe to " + path + ": error " + std::to_string(GetLastError());
+        m_error =
+            "cannot copy " + StandInSource() + " to " + path + ": error " + std::to_string(GetLastError());
         return;
     }
-    std::string commandLine = "\"" + path + "\" " + std::to_string(seconds);
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    if (!CreateProcessA(path.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &m_process))
+    if (!StartProcess(path, "\"" + path + "\" " + std::to_string(seconds), std::string(), m_process))
     {
         m_error = "cannot start " + path + ": error " + std::to_string(GetLastError());
         m_process = PROCESS_INFORMATION{};

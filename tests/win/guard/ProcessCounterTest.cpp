@@ -3,6 +3,7 @@
 // Windows 9x family (Toolhelp, with Wine told to act as Windows 98 for a copy of this
 // test executable) and in a double-byte code page.
 #include <windows.h>
+#include <psapi.h>
 
 #include <gtest/gtest.h>
 
@@ -96,6 +97,22 @@ class ProcessCounter : public ::testing::TestWithParam<CountRow>
 TEST(ProcessCounterFamily, IsTheOneThisRunExpects)
 {
     EXPECT_EQ(ExpectedFamily(), GetPlatformId());
+    if (!standin::InWow64Prefix())
+        return;
+    // In a 64-bit prefix this program runs under WoW64, as the updater does on 64-bit
+    // Windows, and cannot read the modules of the 64-bit stand-ins: the rows below then
+    // count programs that only their image path shows.
+    BOOL wow64 = FALSE;
+    EXPECT_TRUE(IsWow64Process(GetCurrentProcess(), &wow64) && wow64);
+    const RunningProgram outlook(kOfficeOutlook);
+    ASSERT_TRUE(outlook.Started()) << outlook.Error();
+    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, outlook.Id());
+    ASSERT_NE(nullptr, process);
+    HMODULE module = nullptr;
+    DWORD needed = 0;
+    EXPECT_FALSE(EnumProcessModules(process, &module, sizeof module, &needed));
+    CloseHandle(process);
+    EXPECT_EQ(std::string(kOfficeOutlook), standin::ExecutablePathOf(outlook.Id()));
 }
 
 TEST_P(ProcessCounter, CountsRunningProgramsByImageName)

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "Download.h"
+#include "PackageMove.h"
 #include "Crypto.h"
 #include "DownloadStatus.h"
 #include "TestServer.h"
@@ -437,6 +438,81 @@ TEST_F(DownloadTransferTest, TargetThatIsAFolderKeepsItAndLeavesNoTemporaryFile)
               GetFileAttributesA(m_target.c_str()) & FILE_ATTRIBUTE_DIRECTORY);
     EXPECT_EQ(std::vector<std::string>{SEEKWELL_PACKAGE_NAME}, FilesIn(m_folder));
     RemoveDirectoryA(m_target.c_str());
+}
+
+namespace
+{
+// MoveFileExA as Windows 9x exports it, and as it fails for an ordinary reason.
+BOOL WINAPI MoveNotImplemented(LPCSTR, LPCSTR, DWORD)
+{
+    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+    return FALSE;
+}
+
+BOOL WINAPI MoveDenied(LPCSTR, LPCSTR, DWORD)
+{
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+}
+} // namespace
+
+// Where MoveFileExA is exported but not implemented (Windows 9x), the verified package
+// replaces the older one step by step, and a step that fails loses neither; any other
+// failure of the move is final.
+TEST_F(DownloadTransferTest, WithoutMoveFileExThePackageIsReplacedStepByStep)
+{
+    const std::string verified = m_folder + "\\swd1.tmp";
+    const std::string newer = MakePackage(5000, 11);
+    const std::string older = MakePackage(7000, 12);
+    const std::vector<std::string> packageOnly = {SEEKWELL_PACKAGE_NAME};
+    const std::vector<std::string> both = {SEEKWELL_PACKAGE_NAME, "swd1.tmp"};
+    enum class Older
+    {
+        None,
+        File,
+        ReadOnlyFile,
+        Folder
+    };
+    struct Row
+    {
+        const char* edge;
+        MoveFileExFunction move;
+        Older older;
+        bool verifiedThere;
+        bool moved;
+        std::vector<std::string> left;
+    };
+    const Row rows[] = {
+        {"no older package", &MoveNotImplemented, Older::None, true, true, packageOnly},
+        {"older package replaced", &MoveNotImplemented, Older::File, true, true, packageOnly},
+        {"verified file gone: the older one stays", &MoveNotImplemented, Older::File, false, false,
+         packageOnly},
+        {"read-only older package stays", &MoveNotImplemented, Older::ReadOnlyFile, true, false, both},
+        {"a folder at the target stays", &MoveNotImplemented, Older::Folder, true, false, both},
+        {"another failure is not retried", &MoveDenied, Older::File, true, false, both},
+    };
+    for (const Row& row : rows)
+    {
+        SCOPED_TRACE(row.edge);
+        testfiles::RemoveFolder(m_folder);
+        ASSERT_TRUE(CreateDirectoryA(m_folder.c_str(), nullptr));
+        if (row.older == Older::File || row.older == Older::ReadOnlyFile)
+            testfiles::WriteFile(m_target, older);
+        ASSERT_TRUE(row.older != Older::Folder || CreateDirectoryA(m_target.c_str(), nullptr));
+        ASSERT_TRUE(row.older != Older::ReadOnlyFile ||
+                    SetFileAttributesA(m_target.c_str(), FILE_ATTRIBUTE_READONLY));
+        if (row.verifiedThere)
+            testfiles::WriteFile(verified, newer);
+
+        EXPECT_EQ(row.moved, MovePackageIntoPlace(verified, m_target, row.move));
+
+        EXPECT_EQ(row.left, FilesIn(m_folder));
+        const bool olderFile = row.older == Older::File || row.older == Older::ReadOnlyFile;
+        EXPECT_TRUE(!row.moved || ReadFileBytes(m_target) == newer);
+        EXPECT_TRUE(row.moved || !olderFile || ReadFileBytes(m_target) == older);
+        EXPECT_TRUE(row.moved || !row.verifiedThere || ReadFileBytes(verified) == newer);
+    }
+    testfiles::RemoveFolder(m_folder);
 }
 
 namespace

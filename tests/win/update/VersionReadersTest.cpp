@@ -364,6 +364,8 @@ const char* AnswerName(ServerAnswer answer)
         return "Unverified";
     case ServerAnswer::Verified:
         return "Verified";
+    case ServerAnswer::CannotVerifyOnThisSystem:
+        return "CannotVerifyOnThisSystem";
     }
     return "?";
 }
