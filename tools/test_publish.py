@@ -47,18 +47,20 @@ class PublishTest(unittest.TestCase):
         version_file = self.stage()
         self.assertEqual([], self.faults())
         self.assertTrue(os.path.isfile(os.path.join(self.folder, "Quorvel Setup.exe")))
-        self.assertTrue(version_file.startswith(b"3.0.1.3\npackage Quorvel Setup.exe 70000 "))
-        signed, _, line = version_file.rpartition(b"signature ")
+        self.assertTrue(version_file.startswith(b"3.0.1.3\nproduct Quorvel30\npackage Quorvel Setup.exe 70000 "))
         paths = {name: os.path.join(self.work.name, name) for name in ("signed", "sig", "public.pem")}
-        with open(paths["signed"], "wb") as out:
-            out.write(signed)
-        with open(paths["sig"], "wb") as out:
-            out.write(base64.b64decode(line.strip()))
         subprocess.run(["openssl", "pkey", "-pubin", "-inform", "DER", "-in", self.public, "-out", paths["public.pem"]],
                        check=True, capture_output=True)
-        verified = subprocess.run(["openssl", "dgst", "-sha256", "-verify", paths["public.pem"], "-signature",
-                                   paths["sig"], paths["signed"]], capture_output=True, text=True)
-        self.assertEqual("Verified OK", verified.stdout.strip(), verified.stderr)
+        release, _, rest = version_file.partition(b"release-signature ")
+        everything, _, line = version_file.rpartition(b"\nsignature ")
+        for signed, signature in ((release, rest.split(b"\n")[0]), (everything + b"\n", line.strip())):
+            with open(paths["signed"], "wb") as out:
+                out.write(signed)
+            with open(paths["sig"], "wb") as out:
+                out.write(base64.b64decode(signature))
+            verified = subprocess.run(["openssl", "dgst", "-sha256", "-verify", paths["public.pem"], "-signature",
+                                       paths["sig"], paths["signed"]], capture_output=True, text=True)
+            self.assertEqual("Verified OK", verified.stdout.strip(), verified.stderr)
 
     def test_tampering_is_named_by_verify(self):
         def flip_signature(data):
@@ -67,7 +69,7 @@ class PublishTest(unittest.TestCase):
         rows = [
             ("version line changed", lambda data: b"3.0.1.4" + data[7:], None, "does not verify"),
             ("signature changed", flip_signature, None, "does not verify"),
-            ("line after the signature", lambda data: data + b"notes\n", None, "last line"),
+            ("line after the signature", lambda data: data + b"notes\n", None, "SignatureNotLast"),
             ("package byte changed", None, b"x", "SHA-256"),
             ("package cut short", None, b"", "bytes"),
         ]
@@ -85,7 +87,8 @@ class PublishTest(unittest.TestCase):
                         out.write(package_tail) if package_tail else out.truncate()
                 self.assertTrue(any(fault in text for text in self.faults()), self.faults())
         self.stage(key=self.other_private)
-        self.assertIn("the signature does not verify under any of the keys given", self.faults())
+        self.assertEqual(["the release signature does not verify under any of the release keys given",
+                          "the signature does not verify under any of the freshness keys given"], self.faults())
         self.stage()
         self.assertIn("no package line names QuorvelUpdate.exe", self.faults("QuorvelUpdate.exe"))
 
@@ -97,7 +100,7 @@ class PublishTest(unittest.TestCase):
         open(empty, "wb").close()
         rows = [
             ("missing key", dict(key=os.path.join(self.work.name, "none.pem")), "cannot read key"),
-            ("public key given", dict(key=self.public), "not an unencrypted PEM"),
+            ("public key given", dict(key=self.public), "not a PEM private key"),
             ("short key", dict(key=short_key), "2048 bits"),
             ("missing package", dict(packages=[os.path.join(self.work.name, "none.exe")]), "cannot read package"),
             ("empty package", dict(packages=[empty]), "is empty"),
