@@ -300,9 +300,12 @@ def _passphrase(path, passphrase_env, ask):
             raise PublishError("%s is encrypted and the environment variable %s is not set"
                                % (path, passphrase_env))
         return value.encode("utf-8")
-    if ask is None:
-        raise PublishError("%s is encrypted; give its passphrase with --passphrase-env" % path)
-    return ask("Passphrase for %s: " % path).encode("utf-8")
+    try:
+        return (ask or getpass.getpass)("Passphrase for %s: " % path).encode("utf-8")
+    except EOFError:
+        # A scheduled job has no terminal to ask on.
+        raise PublishError("%s is encrypted and no passphrase was given; name the environment "
+                           "variable that holds it with --passphrase-env" % path) from None
 
 
 def generate_key(out_dir, name="vendor", bits=MIN_KEY_BITS, passphrase_env=None):
@@ -343,9 +346,10 @@ def _refuse_if_shared(path):
                            "chmod 600" % (path, stat.S_IMODE(mode)))
 
 
-def load_private_key(path, passphrase_env=None, ask=getpass.getpass):
+def load_private_key(path, passphrase_env=None, ask=None):
     """The RSA private key at `path`; an encrypted one is opened with the passphrase in
-    the environment variable `passphrase_env`, or else the one `ask` returns."""
+    the environment variable `passphrase_env`, or else the one `ask` (default: asking
+    on the terminal) returns."""
     pem = _read(path, "key")
     try:
         try:

@@ -1,19 +1,73 @@
-"""Tests of the vendor's publishing tool: staging, verifying, and agreement with openssl."""
+"""Tests of the vendor's publishing tool: staging, refreshing, verifying, its reader's
+agreement with the updater's on the shared vectors, and agreement with openssl."""
 
 import base64
 import datetime
 import hashlib
 import os
+import re
 import shutil
+import stat
 import subprocess
 import tempfile
 import unittest
+from unittest import mock
 
 from cryptography import x509
 from cryptography.hazmat.primitives import hashes, serialization
 
 import authenticode
 import publish
+
+VECTORS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "vectors", "manifests.txt")
+PLACEHOLDERS = {b"{SHA}": b"a" * 64, b"{SHA2}": b"0123456789abcdef" * 4, b"{SIG}": b"AAEC"}
+ESCAPE = re.compile(rb"\\(?:x([0-9A-Fa-f]{2})|(.))|\{SHA2?\}|\{SIG\}")
+
+
+def vector_bytes(text):
+    def replace(match):
+        if match.group(0) in PLACEHOLDERS:
+            return PLACEHOLDERS[match.group(0)]
+        if match.group(1) is not None:
+            return bytes.fromhex(match.group(1).decode())
+        return {b"n": b"\n", b"r": b"\r", b"t": b"\t", b"\\": b"\\"}[match.group(2)]
+    return ESCAPE.sub(replace, text)
+
+
+class ManifestVectorsTest(unittest.TestCase):
+    """The tool's reader against the rows the updater's reader is tested with."""
+
+    def test_every_row_reaches_the_updaters_verdict(self):
+        with open(VECTORS, "rb") as vectors:
+            rows = [line.rstrip(b"\n").split(b"\t") for line in vectors if line.strip() and not line.startswith(b"#")]
+        self.assertGreater(len(rows), 50)
+        names = {value for name, value in vars(publish.Verdict).items() if name.isupper()}
+        for row in rows:
+            verdict, what, data = row[0].decode(), row[1].decode(), vector_bytes(row[2])
+            with self.subTest(what):
+                self.assertIn(verdict, names)
+                manifest = publish.parse_manifest(data)
+                self.assertEqual(verdict, manifest.verdict)
+                if verdict != publish.Verdict.VALID:
+                    continue
+                held = dict(field.split("=") for field in row[3].decode().split(" "))
+                self.assertEqual(held["product"], manifest.product)
+                self.assertEqual(int(held["expires"]), manifest.expires)
+                self.assertEqual(int(held["packages"]), len(manifest.packages))
+                self.assertEqual(b"AAEC", base64.b64encode(manifest.signature))
+                self.assertTrue(data.startswith(manifest.signed_part + b"signature "))
+                self.assertTrue(manifest.signed_part.startswith(manifest.release_part + b"release-signature "))
+
+    def test_size_limit_and_the_parts_each_signature_covers(self):
+        valid = b"3.0.1.3\r\nproduct Quorvel30\r\nrelease-signature AAEC\r\nexpires 2026-12-23T00:00:00Z\r\nsignature AAEC"
+        padded = valid[:8] + b"notes " + b"x" * (publish.MAX_VERSION_FILE_BYTES - len(valid) - 8) + b"\r\n" + valid[8:]
+        self.assertEqual(publish.MAX_VERSION_FILE_BYTES, len(padded))
+        self.assertEqual(publish.Verdict.VALID, publish.parse_manifest(padded).verdict)
+        self.assertEqual(publish.Verdict.TOO_LARGE, publish.parse_manifest(padded + b"\n").verdict)
+        manifest = publish.parse_manifest(valid)
+        self.assertEqual(b"3.0.1.3\r\nproduct Quorvel30\r\n", manifest.release_part)
+        self.assertEqual(valid[:valid.rfind(b"signature ")], manifest.signed_part)
+        self.assertEqual(b"3.0.1.3", manifest.version_line)
 
 
 class PublishTest(unittest.TestCase):
