@@ -20,7 +20,7 @@ SERVED="$WORK/www/store/$TOKEN/Quorvel30/$PACKAGE"
 mkdir -p "$(dirname "$SERVED")" "$WORK/bench"
 /usr/bin/python3 "$SRC/tools/update_server.py" --make-file "$SERVED" --size $((MEGABYTES * 1024 * 1024))
 
-start_update_server 1800 "$BUILD/signing/dev-private.pem"
+start_update_server 1800 "$BUILD/signing/dev-private.pem" "$(dev_freshness_key "$BUILD")"
 PORT=$SEEKWELL_TEST_PORT
 export SEEKWELL_TEST_WORK=$(to_windows "$WORK")
 

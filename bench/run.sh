@@ -37,7 +37,7 @@ done
     echo "INFO machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $(wine --version), $(uname -sr)"
     echo "INFO started $(date -u '+%Y-%m-%d %H:%M UTC'), load average $(cut -d' ' -f1-3 /proc/loadavg)"
 } >>"$RESULTS"
-start_update_server 3600 "$BUILD/signing/dev-private.pem"
+start_update_server 3600 "$BUILD/signing/dev-private.pem" "$(dev_freshness_key "$BUILD")"
 # The real nginx and squid, for the download through a real route.
 REAL_DIR=""
 if real_servers_installed; then

@@ -18,12 +18,13 @@ echo "Making a fresh Wine prefix..."
 start_wine_session demo
 mkdir -p "$SHOTS"
 rm -f "$SHOTS"/*.png "$SHOTS"/*.bmp
-start_update_server 3600 "$OUT/win/signing/dev-private.pem"
+start_update_server 3600 "$OUT/win/signing/dev-private.pem" "$(dev_freshness_key "$OUT/win")"
 # The vendor's side: a signed release of 3.0.1.3 staged with the publishing tool and the
 # build's development key; the package is a stand-in installer, signed with the build's
 # development code-signing key, which the tool checks.
 cp "$OUT/win/fake_installer.exe" "$WORK/QuorvelUpdate.exe"
-/usr/bin/python3 "$SRC/tools/publish.py" stage --key "$OUT/win/signing/dev-private.pem" --version 3.0.1.3 \
+/usr/bin/python3 "$SRC/tools/publish.py" stage --release-key "$OUT/win/signing/dev-private.pem" \
+    --freshness-key "$(dev_freshness_key "$OUT/win")" --version 3.0.1.3 \
     --package "$WORK/QuorvelUpdate.exe" --root "$WORK/www" --signer "$OUT/win/signing/dev-codesign-cert.pem" >/dev/null
 export SEEKWELL_TEST_ARTIFACTS=$(to_windows "$SHOTS")
 

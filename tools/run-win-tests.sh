@@ -9,7 +9,7 @@ BUILD=$(cd "$1" && pwd)
 shift
 . "$SRC/tools/wine-session.sh"
 start_wine_session wine
-start_update_server 5400 "$BUILD/signing/dev-private.pem"
+start_update_server 5400 "$BUILD/signing/dev-private.pem" "$(dev_freshness_key "$BUILD")"
 # The real nginx and squid for the real-server tests (tools/setup.sh installs them);
 # without them those tests fail, saying so.
 if real_servers_installed; then

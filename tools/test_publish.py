@@ -1,19 +1,73 @@
-"""Tests of the vendor's publishing tool: staging, verifying, and agreement with openssl."""
+"""Tests of the vendor's publishing tool: staging, refreshing, verifying, its reader's
+agreement with the updater's on the shared vectors, and agreement with openssl."""
 
 import base64
 import datetime
 import hashlib
 import os
+import re
 import shutil
+import stat
 import subprocess
 import tempfile
 import unittest
+from unittest import mock
 
 from cryptography import x509
 from cryptography.hazmat.primitives import hashes, serialization
 
 import authenticode
 import publish
+
+VECTORS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "vectors", "manifests.txt")
+PLACEHOLDERS = {b"{SHA}": b"a" * 64, b"{SHA2}": b"0123456789abcdef" * 4, b"{SIG}": b"AAEC"}
+ESCAPE = re.compile(rb"\\(?:x([0-9A-Fa-f]{2})|(.))|\{SHA2?\}|\{SIG\}")
+
+
+def vector_bytes(text):
+    def replace(match):
+        if match.group(0) in PLACEHOLDERS:
+            return PLACEHOLDERS[match.group(0)]
+        if match.group(1) is not None:
+            return bytes.fromhex(match.group(1).decode())
+        return {b"n": b"\n", b"r": b"\r", b"t": b"\t", b"\\": b"\\"}[match.group(2)]
+    return ESCAPE.sub(replace, text)
+
+
+class ManifestVectorsTest(unittest.TestCase):
+    """The tool's reader against the rows the updater's reader is tested with."""
+
+    def test_every_row_reaches_the_updaters_verdict(self):
+        with open(VECTORS, "rb") as vectors:
+            rows = [line.rstrip(b"\n").split(b"\t") for line in vectors if line.strip() and not line.startswith(b"#")]
+        self.assertGreater(len(rows), 50)
+        names = {value for name, value in vars(publish.Verdict).items() if name.isupper()}
+        for row in rows:
+            verdict, what, data = row[0].decode(), row[1].decode(), vector_bytes(row[2])
+            with self.subTest(what):
+                self.assertIn(verdict, names)
+                manifest = publish.parse_manifest(data)
+                self.assertEqual(verdict, manifest.verdict)
+                if verdict != publish.Verdict.VALID:
+                    continue
+                held = dict(field.split("=") for field in row[3].decode().split(" "))
+                self.assertEqual(held["product"], manifest.product)
+                self.assertEqual(int(held["expires"]), manifest.expires)
+                self.assertEqual(int(held["packages"]), len(manifest.packages))
+                self.assertEqual(b"AAEC", base64.b64encode(manifest.signature))
+                self.assertTrue(data.startswith(manifest.signed_part + b"signature "))
+                self.assertTrue(manifest.signed_part.startswith(manifest.release_part + b"release-signature "))
+
+    def test_size_limit_and_the_parts_each_signature_covers(self):
+        valid = b"3.0.1.3\r\nproduct Quorvel30\r\nrelease-signature AAEC\r\nexpires 2026-12-23T00:00:00Z\r\nsignature AAEC"
+        padded = valid[:8] + b"notes " + b"x" * (publish.MAX_VERSION_FILE_BYTES - len(valid) - 8) + b"\r\n" + valid[8:]
+        self.assertEqual(publish.MAX_VERSION_FILE_BYTES, len(padded))
+        self.assertEqual(publish.Verdict.VALID, publish.parse_manifest(padded).verdict)
+        self.assertEqual(publish.Verdict.TOO_LARGE, publish.parse_manifest(padded + b"\n").verdict)
+        manifest = publish.parse_manifest(valid)
+        self.assertEqual(b"3.0.1.3\r\nproduct Quorvel30\r\n", manifest.release_part)
+        self.assertEqual(valid[:valid.rfind(b"signature ")], manifest.signed_part)
+        self.assertEqual(b"3.0.1.3", manifest.version_line)
 
 
 class PublishTest(unittest.TestCase):
@@ -22,6 +76,7 @@ class PublishTest(unittest.TestCase):
         cls.keys = tempfile.TemporaryDirectory()
         cls.private, cls.public = publish.generate_key(cls.keys.name, "vendor")
         cls.other_private, cls.other_public = publish.generate_key(cls.keys.name, "other")
+        cls.long_private, cls.long_public = publish.generate_key(cls.keys.name, "long", bits=4096)
 
     @classmethod
     def tearDownClass(cls):
@@ -37,8 +92,20 @@ class PublishTest(unittest.TestCase):
     def tearDown(self):
         self.work.cleanup()
 
-    def stage(self, key=None, version="3.0.1.3", packages=None):
-        return publish.stage(key or self.private, version, packages or [self.package], self.folder, ["notes: x"])
+    def stage(self, key=None, version="3.0.1.3", packages=None, lines=("notes: x",), **options):
+        return publish.stage(key or self.private, version, packages or [self.package], self.folder, list(lines),
+                             **options)
+
+    def served(self):
+        with open(os.path.join(self.folder, publish.VERSION_FILE), "rb") as served:
+            return served.read()
+
+    def named_package(self, name, data=b"MZ package"):
+        path = os.path.join(self.work.name, "named", name)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as out:
+            out.write(data)
+        return path
 
     def faults(self, name="QUORVEL setup.exe"):
         return publish.verify(self.folder, [publish.load_public_key(self.public)], name)
@@ -47,18 +114,20 @@ class PublishTest(unittest.TestCase):
         version_file = self.stage()
         self.assertEqual([], self.faults())
         self.assertTrue(os.path.isfile(os.path.join(self.folder, "Quorvel Setup.exe")))
-        self.assertTrue(version_file.startswith(b"3.0.1.3\npackage Quorvel Setup.exe 70000 "))
-        signed, _, line = version_file.rpartition(b"signature ")
+        self.assertTrue(version_file.startswith(b"3.0.1.3\nproduct Quorvel30\npackage Quorvel Setup.exe 70000 "))
         paths = {name: os.path.join(self.work.name, name) for name in ("signed", "sig", "public.pem")}
-        with open(paths["signed"], "wb") as out:
-            out.write(signed)
-        with open(paths["sig"], "wb") as out:
-            out.write(base64.b64decode(line.strip()))
         subprocess.run(["openssl", "pkey", "-pubin", "-inform", "DER", "-in", self.public, "-out", paths["public.pem"]],
                        check=True, capture_output=True)
-        verified = subprocess.run(["openssl", "dgst", "-sha256", "-verify", paths["public.pem"], "-signature",
-                                   paths["sig"], paths["signed"]], capture_output=True, text=True)
-        self.assertEqual("Verified OK", verified.stdout.strip(), verified.stderr)
+        release, _, rest = version_file.partition(b"release-signature ")
+        everything, _, line = version_file.rpartition(b"\nsignature ")
+        for signed, signature in ((release, rest.split(b"\n")[0]), (everything + b"\n", line.strip())):
+            with open(paths["signed"], "wb") as out:
+                out.write(signed)
+            with open(paths["sig"], "wb") as out:
+                out.write(base64.b64decode(signature))
+            verified = subprocess.run(["openssl", "dgst", "-sha256", "-verify", paths["public.pem"], "-signature",
+                                       paths["sig"], paths["signed"]], capture_output=True, text=True)
+            self.assertEqual("Verified OK", verified.stdout.strip(), verified.stderr)
 
     def test_tampering_is_named_by_verify(self):
         def flip_signature(data):
@@ -67,7 +136,13 @@ class PublishTest(unittest.TestCase):
         rows = [
             ("version line changed", lambda data: b"3.0.1.4" + data[7:], None, "does not verify"),
             ("signature changed", flip_signature, None, "does not verify"),
-            ("line after the signature", lambda data: data + b"notes\n", None, "last line"),
+            ("line after the signature", lambda data: data + b"notes\n", None, "SignatureNotLast"),
+            ("a carriage return before the line end", lambda data: data[:-1] + b"\r\r\n", None, "BadSignatureText"),
+            ("the expiry moved on after signing", lambda data: re.sub(rb"expires 2\d\d\d", b"expires 2999", data), None,
+             "the signature does not verify under any of the freshness keys given"),
+            ("a package line added to the freshness part",
+             lambda data: data.replace(b"\nexpires ", b"\npackage Q.exe 5 " + b"a" * 64 + b"\nexpires "), None,
+             "MisplacedLine"),
             ("package byte changed", None, b"x", "SHA-256"),
             ("package cut short", None, b"", "bytes"),
         ]
@@ -84,8 +159,22 @@ class PublishTest(unittest.TestCase):
                         out.seek(0 if package_tail else 69999)
                         out.write(package_tail) if package_tail else out.truncate()
                 self.assertTrue(any(fault in text for text in self.faults()), self.faults())
+        # Signatures of 4096-bit keys end in one "=": the two bits left over must be zero,
+        # though a lenient decoder takes any.
+        version_file = self.stage(key=self.long_private)
+        alphabet = b"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/"
+        last = alphabet.index(version_file[-3:-2])
+        self.assertEqual(0, last & 3)
+        padded = version_file[:-3] + alphabet[last | 1:(last | 1) + 1] + b"=\n"
+        self.assertEqual(base64.b64decode(version_file.rpartition(b"signature ")[2]),
+                         base64.b64decode(padded.rpartition(b"signature ")[2]))
+        with open(os.path.join(self.folder, publish.VERSION_FILE), "wb") as out:
+            out.write(padded)
+        self.assertEqual(["version.txt is not well formed: BadSignatureText"],
+                         publish.verify(self.folder, [publish.load_public_key(self.long_public)]))
         self.stage(key=self.other_private)
-        self.assertIn("the signature does not verify under any of the keys given", self.faults())
+        self.assertEqual(["the release signature does not verify under any of the release keys given",
+                          "the signature does not verify under any of the freshness keys given"], self.faults())
         self.stage()
         self.assertIn("no package line names QuorvelUpdate.exe", self.faults("QuorvelUpdate.exe"))
 
@@ -97,13 +186,27 @@ class PublishTest(unittest.TestCase):
         open(empty, "wb").close()
         rows = [
             ("missing key", dict(key=os.path.join(self.work.name, "none.pem")), "cannot read key"),
-            ("public key given", dict(key=self.public), "not an unencrypted PEM"),
+            ("public key given", dict(key=self.public), "not a PEM private key"),
             ("short key", dict(key=short_key), "2048 bits"),
             ("missing package", dict(packages=[os.path.join(self.work.name, "none.exe")]), "cannot read package"),
             ("empty package", dict(packages=[empty]), "is empty"),
             ("two-digit component", dict(version="3.0.10.1"), "M.m.b.r"),
             ("same name in other case", dict(packages=[self.package, os.path.join(self.work.name, "QUORVEL SETUP.EXE")]),
              "named"),
+            ("a line feed in a name", dict(packages=[self.named_package("Q.exe\nsignature AAEC")]), "control"),
+            ("a carriage return in a name", dict(packages=[self.named_package("Q.exe\r")]), "control"),
+            ("a tab in a name", dict(packages=[self.named_package("Q\t.exe")]), "control"),
+            ("a letter outside ASCII", dict(packages=[self.named_package("Qu\u00f6rvel.exe")]), "printable ASCII"),
+            ("a backslash", dict(packages=[self.named_package("..\\Q.exe")]), "path separator"),
+            ("a leading space", dict(packages=[self.named_package(" Q.exe")]), "start or end with a space"),
+            ("a trailing space", dict(packages=[self.named_package("Q.exe ")]), "start or end with a space"),
+            ("a line feed in a further line", dict(lines=["notes\nsignature AAEC"]), "control character"),
+            ("a further expires line", dict(lines=["expires 2999-01-01T00:00:00Z"]), "read as part of the manifest"),
+            ("a further product line", dict(lines=["product Quorvel31"]), "read as part of the manifest"),
+            ("a product with a space", dict(product="Quorvel 30"), "product"),
+            ("expired already", dict(expires_in_days=0), "more than 0 days"),
+            ("freshness key missing", dict(freshness_key_path=os.path.join(self.work.name, "none.pem")),
+             "cannot read key"),
         ]
         for edge, arguments, message in rows:
             with self.subTest(edge):
@@ -115,6 +218,177 @@ class PublishTest(unittest.TestCase):
             publish.generate_key(self.keys.name, "vendor")
         with self.assertRaises(publish.PublishError):
             publish.generate_key(self.keys.name, "weak", bits=2048)
+
+    def test_stage_refresh_verify(self):
+        release = [publish.load_public_key(self.public)]
+        apart = [publish.load_public_key(self.other_public)]
+        day = 86400
+        staged = self.stage(freshness_key_path=self.other_private, expires_in_days=1.5, now=1_800_000_000)
+        expires = publish.parse_manifest(staged).expires
+        self.assertEqual(1_800_000_000 + 1.5 * day, expires)
+        self.assertEqual([], publish.verify(self.folder, release, freshness_keys=apart, at=expires - 1))
+        self.assertEqual(["the file expired at 2027-01-16T20:00:00Z (checked at 2027-01-16T20:00:00Z)"],
+                         publish.verify(self.folder, release, freshness_keys=apart, at=expires))
+        self.assertEqual(["the signature does not verify under any of the freshness keys given"],
+                         publish.verify(self.folder, release, at=expires - 1))
+        self.assertEqual(["the product is Quorvel30, not Quorvel31"],
+                         publish.verify(self.folder, release, freshness_keys=apart, product="Quorvel31",
+                                        at=expires - 1))
+
+        # A scheduled job moves the expiry on: the release part stays byte for byte, and
+        # the other lines of the freshness part (here with CRLF ends) stay as they were.
+        with_serial = staged.replace(b"\nsignature ", b"\nserial 7\r\nsignature ")
+        with open(os.path.join(self.folder, publish.VERSION_FILE), "wb") as out:
+            out.write(with_serial)
+        refreshed = publish.refresh(self.folder, self.other_private, release, expires_in_days=30,
+                                    now=expires + day)
+        old, new = publish.parse_manifest(with_serial), publish.parse_manifest(refreshed)
+        self.assertEqual(publish.Verdict.VALID, new.verdict)
+        self.assertEqual(refreshed, self.served())
+        self.assertTrue(refreshed.startswith(staged[:staged.index(b"\nexpires ") + 1]))
+        self.assertEqual(expires + 31 * day, new.expires)
+        self.assertIn(b"\nserial 7\r\nsignature ", refreshed)
+        self.assertEqual([], publish.verify(self.folder, release, freshness_keys=apart, at=expires + 2 * day))
+        self.assertEqual(old.release_part, new.release_part)
+
+        # The command as a cron job runs it.
+        with mock.patch("time.time", return_value=expires + 2 * day), mock.patch("sys.stdout"):
+            self.assertEqual(0, publish.main(["refresh", "--folder", self.folder, "--freshness-key", self.other_private,
+                                              "--key", self.public, "--expires-in", "7"]))
+        self.assertEqual(expires + 9 * day, publish.parse_manifest(self.served()).expires)
+        with mock.patch("sys.stderr"), mock.patch("sys.stdout"):
+            self.assertEqual(0, publish.main(["verify", "--folder", self.folder, "--key", self.public,
+                                              "--freshness-key-public", self.other_public, "--at",
+                                              publish.format_timestamp(expires + 9 * day - 1)]))
+            self.assertEqual(1, publish.main(["verify", "--folder", self.folder, "--key", self.public,
+                                              "--freshness-key-public", self.other_public, "--at",
+                                              publish.format_timestamp(expires + 9 * day)]))
+
+        # What does not verify is left alone.
+        rows = [
+            ("release part by another key", dict(key=self.other_private), [publish.load_public_key(self.public)],
+             "release signature does not verify"),
+            ("another product", dict(product="Quorvel31"), release, "the product is Quorvel31"),
+            ("a package changed", dict(), release, "does not have the SHA-256"),
+        ]
+        for edge, options, keys, fault in rows:
+            with self.subTest(edge):
+                folder = self.folder
+                if "product" in options:
+                    self.folder = os.path.join(os.path.dirname(folder), options["product"])
+                self.stage(**options)
+                if edge == "a package changed":
+                    with open(os.path.join(self.folder, "Quorvel Setup.exe"), "r+b") as out:
+                        out.write(b"X")
+                before = self.served()
+                with self.assertRaises(publish.PublishError) as raised:
+                    publish.refresh(self.folder, self.private, keys)
+                self.assertIn(fault, str(raised.exception))
+                self.assertEqual(before, self.served())
+                self.folder = folder
+        with open(os.path.join(self.folder, publish.VERSION_FILE), "ab") as out:
+            out.write(b"\n")
+        with self.assertRaises(publish.PublishError) as raised:
+            publish.refresh(self.folder, self.private, release)
+        self.assertIn("SignatureNotLast", str(raised.exception))
+
+    def test_verify_reads_nothing_outside_the_folder(self):
+        secret = os.path.join(self.work.name, "www", "secret.exe")
+        os.makedirs(self.folder)
+        with open(secret, "wb") as out:
+            out.write(b"secret")
+        os.symlink(secret, os.path.join(self.folder, "Linked.exe"))
+        key = publish.load_private_key(self.private)
+        read = []
+        real_read = publish._read
+
+        def recording_read(path, what):
+            read.append(os.path.realpath(path))
+            return real_read(path, what)
+
+        rows = [
+            ("a name going up", "../secret.exe"),
+            ("an absolute path", secret),
+            ("a link leading out", "Linked.exe"),
+        ]
+        for edge, name in rows:
+            with self.subTest(edge):
+                body = b"3.0.1.3\nproduct Quorvel30\npackage %s 6 %s\n" % (
+                    name.encode(), hashlib.sha256(b"secret").hexdigest().encode())
+                publish.write_atomically(os.path.join(self.folder, publish.VERSION_FILE),
+                                         publish.two_part_file(body, key, key, 4_000_000_000))
+                read.clear()
+                with mock.patch.object(publish, "_read", recording_read):
+                    faults = publish.verify(self.folder, [publish.load_public_key(self.public)])
+                self.assertEqual(["package %r would be read outside the folder" % name], faults)
+                self.assertNotIn(os.path.realpath(secret), read)
+        os.replace(os.path.join(self.folder, publish.VERSION_FILE), os.path.join(self.work.name, "outside.txt"))
+        os.symlink(os.path.join(self.work.name, "outside.txt"), os.path.join(self.folder, publish.VERSION_FILE))
+        self.assertIn("leads outside the folder", publish.verify(self.folder, [publish.load_public_key(self.public)])[0])
+
+    def test_staging_replaces_planted_links_without_writing_through_them(self):
+        os.makedirs(self.folder)
+        victims = {}
+        for name in (publish.VERSION_FILE, "Quorvel Setup.exe"):
+            victims[name] = os.path.join(self.work.name, "victim-" + name)
+            with open(victims[name], "wb") as out:
+                out.write(b"keep")
+            os.symlink(victims[name], os.path.join(self.folder, name))
+        self.stage()
+        for name, victim in victims.items():
+            with open(victim, "rb") as kept:
+                self.assertEqual(b"keep", kept.read())
+            self.assertTrue(stat.S_ISREG(os.lstat(os.path.join(self.folder, name)).st_mode))
+        self.assertEqual(["Quorvel Setup.exe", publish.VERSION_FILE], sorted(os.listdir(self.folder)))
+        self.assertEqual([], self.faults())
+        # Staging a package that is already the one served (as the local server does).
+        self.stage(packages=[os.path.join(self.folder, "Quorvel Setup.exe")])
+        self.assertEqual([], self.faults())
+
+    def test_encrypted_and_shared_private_keys(self):
+        keys = os.path.join(self.work.name, "keys")
+        with mock.patch.dict(os.environ, {"SEEKWELL_PASS": "correct horse"}):
+            private, public = publish.generate_key(keys, "locked", passphrase_env="SEEKWELL_PASS")
+            self.assertEqual(0o600, stat.S_IMODE(os.stat(private).st_mode))
+            with open(private, "rb") as pem:
+                self.assertIn(b"ENCRYPTED PRIVATE KEY", pem.read())
+            self.stage(key=private, passphrase_env="SEEKWELL_PASS")
+        self.assertEqual([], publish.verify(self.folder, [publish.load_public_key(public)]))
+        asked = []
+        with mock.patch("getpass.getpass", lambda prompt: asked.append(prompt) or "correct horse"):
+            self.stage(key=private)
+        self.assertEqual(["Passphrase for %s: " % private], asked)
+        with mock.patch("getpass.getpass", side_effect=EOFError):
+            with self.assertRaises(publish.PublishError) as raised:
+                self.stage(key=private)
+        self.assertIn("--passphrase-env", str(raised.exception))
+        rows = [
+            ("wrong passphrase", {"SEEKWELL_PASS": "wrong"}, "SEEKWELL_PASS", "passphrase does not open"),
+            ("variable not set", {}, "SEEKWELL_UNSET", "SEEKWELL_UNSET is not set"),
+        ]
+        for edge, environment, variable, message in rows:
+            with self.subTest(edge), mock.patch.dict(os.environ, environment):
+                with self.assertRaises(publish.PublishError) as raised:
+                    publish.load_private_key(private, variable)
+                self.assertIn(message, str(raised.exception))
+        with mock.patch.dict(os.environ, {"SEEKWELL_PASS": ""}):
+            with self.assertRaises(publish.PublishError):
+                publish.generate_key(keys, "empty", passphrase_env="SEEKWELL_PASS")
+        for mode in (0o640, 0o604):
+            with self.subTest(oct(mode)):
+                os.chmod(self.private, mode)
+                try:
+                    with self.assertRaises(publish.PublishError) as raised:
+                        self.stage()
+                finally:
+                    os.chmod(self.private, 0o600)
+                self.assertIn("chmod 600", str(raised.exception))
+        # The old option name and the new one stage the same way.
+        with mock.patch("sys.stdout"):
+            for option in ("--key", "--release-key"):
+                self.assertEqual(0, publish.main(["stage", option, self.private, "--version", "3.0.1.3", "--package",
+                                                  self.package, "--root", os.path.join(self.work.name, "www")]))
+                self.assertEqual([], self.faults())
 
 
 class InstallerSignatureTest(unittest.TestCase):

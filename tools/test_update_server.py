@@ -140,10 +140,11 @@ class ServingTest(ServerTestCase):
         dev = [publish.load_public_key(self.public_key)]
         status, body = stage(folder=STORE, version="3.0.1.3", extra_lines=["notes"])
         self.assertEqual(200, status, body)
-        self.assertTrue(body.startswith(b"3.0.1.3\npackage QuorvelUpdate.exe 13 "))
+        self.assertTrue(body.startswith(b"3.0.1.3\nproduct Quorvel30\npackage QuorvelUpdate.exe 13 "))
         self.assertEqual([], publish.verify(folder, dev, "QuorvelUpdate.exe"))
         self.assertEqual(200, stage(folder=STORE, version="3.0.1.3", key="other")[0])
-        self.assertEqual(["the signature does not verify under any of the keys given"], publish.verify(folder, dev))
+        self.assertEqual(["the release signature does not verify under any of the release keys given"],
+                         publish.verify(folder, dev))
         for request in (dict(folder=STORE, version="3.0.10.3"), dict(folder="../..", version="3.0.1.3"),
                         dict(folder=STORE, version="3.0.1.3", key="stolen"), dict(version="3.0.1.3")):
             status, body = stage(**request)

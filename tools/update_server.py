@@ -40,22 +40,35 @@ not sent, no Content-Length), it is closed after the response.
 
 Every request line is appended to --log as "<request line> | UA: <User-Agent>".
 
-Signed releases: with --signing-key (the build's development key), a test publishes a
-release the way a vendor does, with tools/publish.py, by posting a JSON object to
-/__control/stage (this exact path only; it never serves a file, and is not logged):
+Signed releases: with --signing-key (the build's development key; --freshness-key, the
+build's key for the freshness part, defaults to it), a test publishes a release the way
+a vendor does, with tools/publish.py, by posting a JSON object to /__control/stage (this
+exact path only; it never serves a file, and is not logged):
 
   folder        the product folder under the root, e.g. "store/q7k2m9x4/Quorvel30"
   version       the version line ("3.0.1.3")
   packages      names of files in that folder to list; default every file there but
                 version.txt, sidecars and hidden files
-  key           "dev" (--signing-key) or "other" (a throwaway key the server makes, which
-                no updater holds); default "dev"
-  extra_lines   further signed lines before the signature
+  key           the key of the release part: "dev" (--signing-key), "freshness"
+                (--freshness-key, which an updater may trust for the freshness part only)
+                or "other" (a throwaway key the server makes, which no updater holds);
+                default "dev"
+  freshness_key the key of the freshness part, as `key`; default "freshness"
+  expires_in_seconds  the expiry, from now; may be negative (already expired); default
+                seven days
+  product       the product line; default "Quorvel30"
+  extra_lines   further signed lines of the release part
+  form          "two-part" (default: as the vendor's tool stages it), or a file the
+                updater must refuse: "freshness-altered" (the expiry moved a year on
+                after the file was signed), "expires-in-release-part" (an expires line in
+                the release part too, signed), "single-signature" (the older format: the
+                version and package lines and one signature by `key`)
 
 The answer is 200 with the version file written, or 400 with the reason.
 """
 
 import argparse
+import base64
 import fcntl
 import io
 import json
@@ -79,6 +92,8 @@ from http.server import BaseHTTPRequestHandler
 
 SIDECAR_SUFFIX = ".behave.json"
 STAGE_PATH = "/__control/stage"
+STAGE_FIELDS = {"folder", "version", "packages", "key", "freshness_key", "expires_in_seconds", "product",
+                "extra_lines", "form"}
 DEFAULT_CHUNK_SIZE = 64 * 1024
 DEFAULT_STALL_MS = 3_600_000
 # Not a power of two, so a dropped or repeated transfer block shifts the pattern.
@@ -251,6 +266,11 @@ def make_package_file(path, size, seed=0):
             piece = pattern[:min(remaining, len(pattern))]
             package.write(piece)
             remaining -= len(piece)
+
+
+def _read_package(path):
+    with open(path, "rb") as package:
+        return package.read()
 
 
 def _write_atomically(path, text):
@@ -505,10 +525,11 @@ class UpdateServer(socketserver.ThreadingMixIn, socketserver.TCPServer):
     allow_reuse_address = True
     request_queue_size = 64
 
-    def __init__(self, port, root, log_path, signing_key=None):
+    def __init__(self, port, root, log_path, signing_key=None, freshness_key=None):
         self.root = os.path.abspath(root)
         self.log_path = log_path
         self.signing_key = signing_key
+        self.freshness_key = freshness_key or signing_key
         self._other_key = None
         self.other_key_folder = None
         self._stage_lock = threading.Lock()
@@ -546,32 +567,70 @@ class UpdateServer(socketserver.ThreadingMixIn, socketserver.TCPServer):
         threading.Thread(target=listen_again, daemon=True).start()
 
     def _key_path(self, which):
-        if which == "dev":
-            if not self.signing_key:
+        if which in ("dev", "freshness"):
+            path = self.signing_key if which == "dev" else self.freshness_key
+            if not path:
                 raise ValueError("the server was started without --signing-key")
-            return self.signing_key
+            return path
         if which == "other":
             if self._other_key is None:
                 self.other_key_folder = tempfile.mkdtemp(prefix="seekwell-other-key-")
                 self._other_key = publish.generate_key(self.other_key_folder, "other")[0]
             return self._other_key
-        raise ValueError("key must be \"dev\" or \"other\"")
+        raise ValueError("a key must be \"dev\", \"freshness\" or \"other\"")
 
     def stage_release(self, request):
         """Publishes a signed release in a served folder; returns the version file."""
         folder = os.path.realpath(os.path.join(self.root, request["folder"]))
         if os.path.commonpath([folder, os.path.realpath(self.root)]) != os.path.realpath(self.root):
             raise ValueError("the folder leaves the served root")
+        unknown = sorted(set(request) - STAGE_FIELDS)
+        if unknown:
+            raise ValueError("unknown field(s): " + ", ".join(unknown))
         os.makedirs(folder, exist_ok=True)
         names = request.get("packages")
         if names is None:
             names = sorted(name for name in os.listdir(folder)
                            if os.path.isfile(os.path.join(folder, name)) and not name.startswith(".")
                            and name != publish.VERSION_FILE and not name.endswith(SIDECAR_SUFFIX))
+        paths = [os.path.join(folder, name) for name in names]
+        release_key = self._key_path(request.get("key", "dev"))
+        freshness_key = self._key_path(request.get("freshness_key", "freshness"))
+        seconds = request.get("expires_in_seconds", publish.DEFAULT_EXPIRES_IN_DAYS * 86400)
+        if not _is_number(seconds):
+            raise ValueError("expires_in_seconds must be a number")
+        expires = int(time.time() + seconds)
+        product = request.get("product", publish.DEFAULT_PRODUCT)
+        extra_lines = request.get("extra_lines", [])
+        form = request.get("form", "two-part")
         with self._stage_lock:
-            return publish.stage(self._key_path(request.get("key", "dev")), request["version"],
-                                 [os.path.join(folder, name) for name in names], folder,
-                                 request.get("extra_lines", []))
+            if form in ("two-part", "freshness-altered"):
+                version_file = publish.stage(release_key, request["version"], paths, folder, extra_lines,
+                                             freshness_key_path=freshness_key, product=product, expires=expires)
+                if form == "two-part":
+                    return version_file
+                # What a freezing attacker would like: a later expiry under the old signature.
+                manifest = publish.parse_manifest(version_file)
+                later = publish.format_timestamp(manifest.expires + 365 * 86400).encode("ascii")
+                version_file = version_file.replace(b"\nexpires " + publish.format_timestamp(manifest.expires).encode(
+                    "ascii") + b"\n", b"\nexpires " + later + b"\n")
+            elif form in ("expires-in-release-part", "single-signature"):
+                packages = [(os.path.basename(path), _read_package(path)) for path in paths]
+                if form == "single-signature":
+                    lines = [request["version"]] + [publish.package_line(*package) for package in packages]
+                    body = "".join(line + "\n" for line in lines + extra_lines).encode("ascii")
+                    version_file = body + b"signature " + base64.b64encode(
+                        publish.sign(publish.load_private_key(release_key), body)) + b"\n"
+                else:
+                    release = publish.release_part(request["version"], product, packages, extra_lines + [
+                        "expires " + publish.format_timestamp(expires)])
+                    version_file = publish.two_part_file(release, publish.load_private_key(release_key),
+                                                         publish.load_private_key(freshness_key), expires)
+            else:
+                raise ValueError("form must be two-part, freshness-altered, expires-in-release-part or "
+                                 "single-signature")
+            publish.write_atomically(os.path.join(folder, publish.VERSION_FILE), version_file)
+            return version_file
 
     def log_request_line(self, request_line, agent):
         line = "%s | UA: %s\n" % (request_line.replace("\r", "\\r"), agent)
@@ -590,8 +649,8 @@ class UpdateServer(socketserver.ThreadingMixIn, socketserver.TCPServer):
             super().handle_error(request, client_address)
 
 
-def serve(root, port, port_file, log_path, max_seconds, signing_key=None):
-    server = UpdateServer(port, root, log_path, signing_key)
+def serve(root, port, port_file, log_path, max_seconds, signing_key=None, freshness_key=None):
+    server = UpdateServer(port, root, log_path, signing_key, freshness_key)
     chosen_port = server.server_address[1]
     if port_file:
         _write_atomically(port_file, "%d\n" % chosen_port)
@@ -627,6 +686,7 @@ def main(argv=None):
     parser.add_argument("--max-seconds", type=float, default=0,
                         help="exit by itself after this long; 0 = run until signalled")
     parser.add_argument("--signing-key", help="private key (PEM) for signed releases staged by the tests")
+    parser.add_argument("--freshness-key", help="private key (PEM) of their freshness part; default --signing-key")
     parser.add_argument("--make-file", metavar="PATH", help="write a package file and exit")
     parser.add_argument("--size", type=int, help="size in bytes for --make-file")
     parser.add_argument("--seed", type=int, default=0, help="pattern seed for --make-file")
@@ -643,7 +703,8 @@ def main(argv=None):
         parser.error("--root %s is not a folder" % args.root)
     if not 0 <= args.port <= 65535:
         parser.error("--port must be 0..65535")
-    return serve(args.root, args.port, args.port_file, args.log, args.max_seconds, args.signing_key)
+    return serve(args.root, args.port, args.port_file, args.log, args.max_seconds, args.signing_key,
+                 args.freshness_key)
 
 
 if __name__ == "__main__":

@@ -20,6 +20,17 @@ end_wine_session() {
     rm -rf --one-file-system "$WORK"
 }
 
+# dev_freshness_key BUILD: the private key that signs the freshness part for a
+# development build: its own freshness key when it was configured with one apart
+# (SEEKWELL_DEV_FRESHNESS_APART), else the development key, which then signs both parts.
+dev_freshness_key() {
+    if [ -f "$1/signing/dev-freshness-private.pem" ]; then
+        echo "$1/signing/dev-freshness-private.pem"
+    else
+        echo "$1/signing/dev-private.pem"
+    fi
+}
+
 # start_wine_session NAME: WORK=/tmp/seekwell-NAME.XXXXXX holding the prefix (pfx) and
 # the server's folder (www); the prefix is made at once. It is 32-bit, or 64-bit when
 # SEEKWELL_WINE_ARCH=win64: the Windows programs then run under WoW64 and are told so
@@ -41,11 +52,13 @@ start_wine_session() {
     "$SRC/tools/new-prefix.sh"
 }
 
-# start_update_server MAX_SECONDS [SIGNING_KEY]: serves $WORK/www, logs requests to
-# $WORK/requests.log, stages signed releases with SIGNING_KEY (the build's development
-# key, <build>/signing/dev-private.pem) when the tests ask, and exports for the Windows programs SEEKWELL_TEST_PORT (its
-# loopback port), SEEKWELL_TEST_WWW (Windows path of the served folder) and
-# SEEKWELL_TEST_LOG (Windows path of the request log).
+# start_update_server MAX_SECONDS [SIGNING_KEY [FRESHNESS_KEY]]: serves $WORK/www, logs
+# requests to $WORK/requests.log, stages signed releases with SIGNING_KEY (the build's
+# development key, <build>/signing/dev-private.pem) for the release part and
+# FRESHNESS_KEY (default SIGNING_KEY; see dev_freshness_key) for the freshness part when
+# the tests ask, and exports for the Windows programs SEEKWELL_TEST_PORT (its loopback
+# port), SEEKWELL_TEST_WWW (Windows path of the served folder) and SEEKWELL_TEST_LOG
+# (Windows path of the request log).
 #
 # start_real_servers DIR (tools/real-servers.sh) exports, for the real nginx and squid:
 #   SEEKWELL_REAL_WWW           Windows path of nginx's root; publish files as a vendor
@@ -71,6 +84,7 @@ start_wine_session() {
 start_update_server() {
     local signing=()
     [ -n "${2:-}" ] && signing=(--signing-key "$2")
+    [ -n "${3:-}" ] && signing+=(--freshness-key "$3")
     /usr/bin/python3 "$SRC/tools/update_server.py" --root "$WORK/www" --port-file "$WORK/port" \
         --log "$WORK/requests.log" --max-seconds "$1" "${signing[@]}" >/dev/null &
     SERVER=$!
