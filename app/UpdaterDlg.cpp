@@ -107,6 +107,12 @@ void CUpdaterDlg::OnStart()
         // Update information that is not the vendor's is treated like none at all.
         if (answer == ServerAnswer::Unverified)
             LoadTextOr(IDS_UPDATE_INFO_UNVERIFIED, IDS_SERVER_UNREACHABLE, text);
+        else if (answer == ServerAnswer::Expired)
+        {
+            // Older modules lack the text of its own.
+            if (!LoadText(IDS_UPDATE_INFO_EXPIRED, text))
+                LoadTextOr(IDS_UPDATE_INFO_UNVERIFIED, IDS_SERVER_UNREACHABLE, text);
+        }
         else if (answer == ServerAnswer::CannotVerifyOnThisSystem)
         {
             // Trying again later will not help here; older modules lack the text.
@@ -150,7 +156,7 @@ ServerAnswer CUpdaterDlg::FetchServerVersion()
     (void)LoadText(IDS_PACKAGE_NAME, packageName);
     ManifestPackage expected;
     const ServerAnswer answer =
-        ::FetchServerVersion(m_productCode, packageName, LoadSigningKeys(), m_server, expected);
+        ::FetchServerVersion(m_productCode, packageName, LoadUpdateKeys(), m_server, expected);
     if (answer == ServerAnswer::Verified)
         m_expectedPackage = expected;
     return answer;

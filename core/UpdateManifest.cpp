@@ -2,11 +2,18 @@
 
 #include <limits>
 
+#include "UtcTime.h"
+
 namespace
 {
+constexpr std::string_view kProductWord = "product ";
 constexpr std::string_view kPackageWord = "package ";
+constexpr std::string_view kReleaseSignatureWord = "release-signature ";
+constexpr std::string_view kExpiresWord = "expires ";
 constexpr std::string_view kSignatureWord = "signature ";
 constexpr size_t kShaHexDigits = 2 * kSha256Bytes;
+// A download counts its bytes in 32 bits, so a package must be smaller than 4 GiB.
+constexpr uint64_t kPackageSizeLimit = uint64_t{1} << 32;
 
 struct Line
 {
@@ -154,6 +161,109 @@ bool DecodeBase64(std::string_view text, std::vector<uint8_t>& bytes)
     }
     return bits == 0;
 }
+// A product code is compared byte for byte, so it is printable ASCII without spaces.
+bool IsProductCode(std::string_view text)
+{
+    if (text.empty())
+        return false;
+    for (const char c : text)
+    {
+        if (c < 0x21 || c > 0x7E)
+            return false;
+    }
+    return true;
+}
+
+// Where the walk through the lines stands.
+struct Walk
+{
+    bool inFreshnessPart = false;
+    bool expirySeen = false;
+    bool signatureSeen = false;
+};
+
+ManifestStatus ReadProductLine(std::string_view value, UpdateManifest& out)
+{
+    if (!out.product.empty())
+        return ManifestStatus::DuplicateProduct;
+    if (!IsProductCode(value))
+        return ManifestStatus::BadProductLine;
+    out.product = std::string(value);
+    return ManifestStatus::Valid;
+}
+
+ManifestStatus ReadPackageLine(std::string_view rest, UpdateManifest& out)
+{
+    ManifestPackage package;
+    if (!ParsePackageLine(rest, package))
+        return ManifestStatus::BadPackageLine;
+    if (package.size == 0 || package.size >= kPackageSizeLimit)
+        return ManifestStatus::BadPackageSize;
+    if (FindManifestPackage(out, package.name) != nullptr)
+        return ManifestStatus::DuplicatePackage;
+    out.packages.push_back(std::move(package));
+    return ManifestStatus::Valid;
+}
+
+// One line of the release part; Valid when it holds no fault. The release signature
+// ends the part.
+ManifestStatus ReadReleaseLine(const Line& line, UpdateManifest& out, Walk& walk)
+{
+    if (StartsWith(line.text, kReleaseSignatureWord))
+    {
+        if (!DecodeBase64(line.text.substr(kReleaseSignatureWord.size()), out.releaseSignature))
+            return ManifestStatus::BadReleaseSignatureText;
+        if (out.product.empty())
+            return ManifestStatus::NoProduct;
+        out.releaseSignedLength = line.start;
+        walk.inFreshnessPart = true;
+        return ManifestStatus::Valid;
+    }
+    // A file with a single signature is one of the older format: it says nothing of
+    // its freshness, so it is not read as one.
+    if (StartsWith(line.text, kSignatureWord))
+        return ManifestStatus::NoReleaseSignature;
+    if (StartsWith(line.text, kExpiresWord))
+        return ManifestStatus::MisplacedLine;
+    if (StartsWith(line.text, kProductWord))
+        return ReadProductLine(line.text.substr(kProductWord.size()), out);
+    if (StartsWith(line.text, kPackageWord))
+        return ReadPackageLine(line.text.substr(kPackageWord.size()), out);
+    return ManifestStatus::Valid;
+}
+
+// One line of the freshness part; Valid when it holds no fault. The signature ends the
+// file.
+ManifestStatus ReadFreshnessLine(std::string_view file, const Line& line, UpdateManifest& out, Walk& walk)
+{
+    if (StartsWith(line.text, kSignatureWord))
+    {
+        // Only one line end may follow; no second signature, no trailing lines.
+        if (line.end != file.size())
+            return ManifestStatus::SignatureNotLast;
+        if (!DecodeBase64(line.text.substr(kSignatureWord.size()), out.signature))
+            return ManifestStatus::BadSignatureText;
+        if (!walk.expirySeen)
+            return ManifestStatus::NoExpiry;
+        out.signedLength = line.start;
+        walk.signatureSeen = true;
+        return ManifestStatus::Valid;
+    }
+    if (StartsWith(line.text, kReleaseSignatureWord))
+        return ManifestStatus::DuplicateReleaseSignature;
+    // What the release key vouches for cannot be added under the freshness key alone.
+    if (StartsWith(line.text, kProductWord) || StartsWith(line.text, kPackageWord))
+        return ManifestStatus::MisplacedLine;
+    if (StartsWith(line.text, kExpiresWord))
+    {
+        if (walk.expirySeen)
+            return ManifestStatus::DuplicateExpiry;
+        if (!ParseUtcTimestamp(line.text.substr(kExpiresWord.size()), out.expires))
+            return ManifestStatus::BadExpiry;
+        walk.expirySeen = true;
+    }
+    return ManifestStatus::Valid;
+}
 } // namespace
 
 ManifestStatus ParseUpdateManifest(std::string_view file, UpdateManifest& out)
@@ -164,34 +274,23 @@ ManifestStatus ParseUpdateManifest(std::string_view file, UpdateManifest& out)
     if (file.empty())
         return ManifestStatus::NoVersionLine;
     const Line first = LineAt(file, 0);
-    if (StartsWith(first.text, kSignatureWord))
+    if (StartsWith(first.text, kSignatureWord) || StartsWith(first.text, kReleaseSignatureWord))
         return ManifestStatus::NoVersionLine;
     out.versionLine = std::string(first.text);
 
-    for (size_t at = first.end; at < file.size();)
+    Walk walk;
+    for (size_t at = first.end; at < file.size() && !walk.signatureSeen;)
     {
         const Line line = LineAt(file, at);
         at = line.end;
-        if (StartsWith(line.text, kSignatureWord))
-        {
-            // Only one line end may follow; no second signature, no trailing lines.
-            if (line.end != file.size())
-                return ManifestStatus::SignatureNotLast;
-            if (!DecodeBase64(line.text.substr(kSignatureWord.size()), out.signature))
-                return ManifestStatus::BadSignatureText;
-            out.signedLength = line.start;
-            return ManifestStatus::Valid;
-        }
-        if (!StartsWith(line.text, kPackageWord))
-            continue;
-        ManifestPackage package;
-        if (!ParsePackageLine(line.text.substr(kPackageWord.size()), package))
-            return ManifestStatus::BadPackageLine;
-        if (FindManifestPackage(out, package.name) != nullptr)
-            return ManifestStatus::DuplicatePackage;
-        out.packages.push_back(std::move(package));
+        const ManifestStatus status = walk.inFreshnessPart ? ReadFreshnessLine(file, line, out, walk)
+                                                           : ReadReleaseLine(line, out, walk);
+        if (status != ManifestStatus::Valid)
+            return status;
     }
-    return ManifestStatus::NoSignature;
+    if (walk.signatureSeen)
+        return ManifestStatus::Valid;
+    return walk.inFreshnessPart ? ManifestStatus::NoSignature : ManifestStatus::NoReleaseSignature;
 }
 
 const ManifestPackage* FindManifestPackage(const UpdateManifest& manifest, std::string_view name)

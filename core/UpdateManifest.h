@@ -1,9 +1,13 @@
-// The signed manifest of the update server's version file: after the version line, one
-// line per package the vendor publishes, and last the vendor's signature over every
-// byte before it:
+// The signed manifest of the update server's version file, in two parts. The release
+// part is the version line, the product line and one line per package, signed by a
+// release key; the freshness part says until when the file may be believed and is
+// signed, together with everything before it, by a freshness key:
 //
 //     3.0.1.3
+//     product Quorvel30
 //     package QuorvelSetup.exe 3145728 <sha-256, 64 lower-case hex digits>
+//     release-signature <base64>
+//     expires 2026-12-23T00:00:00Z
 //     signature <base64>
 //
 // Lines end in LF or CRLF. A package name is everything between "package " and the last
@@ -25,32 +29,53 @@ using Sha256Digest = std::array<uint8_t, kSha256Bytes>;
 struct ManifestPackage
 {
     std::string name;
-    uint64_t size = 0;
+    uint64_t size = 0; // 1 to 2^32 - 1 bytes in a valid manifest
     Sha256Digest sha256{};
 };
 
+// The reader's verdict: the first fault met, reading from the start.
 enum class ManifestStatus
 {
     Valid,
-    TooLarge,         // more than kMaxVersionFileBytes
-    NoVersionLine,    // empty, or the first line is the signature
-    NoSignature,      // no "signature " line
-    SignatureNotLast, // something other than one line end follows the signature line
-    BadSignatureText, // not strict base64, or empty
-    BadPackageLine,   // a "package " line without a name, a plain size and a hex digest
-    DuplicatePackage, // two package lines of one name, ignoring the case of letters
+    TooLarge,                  // more than kMaxVersionFileBytes
+    NoVersionLine,             // empty, or the first line is a signature
+    NoProduct,                 // no "product " line before the release signature
+    DuplicateProduct,          // a second product line
+    BadProductLine,            // an empty product, or one with a byte outside 0x21..0x7E
+    BadPackageLine,            // a package line without a name, a plain size and a hex digest
+    DuplicatePackage,          // two package lines of one name, ignoring the case of letters
+    BadPackageSize,            // a package of 0 bytes, or of 4 GiB or more
+    NoReleaseSignature,        // the file or the "signature " line comes before a release signature
+    DuplicateReleaseSignature, // a second release signature
+    BadReleaseSignatureText,   // the release signature is not strict base64, or empty
+    MisplacedLine,             // "expires " in the release part, "product "/"package " after it
+    NoExpiry,                  // no "expires " line before the signature
+    DuplicateExpiry,           // a second expires line
+    BadExpiry,                 // not exactly YYYY-MM-DDTHH:MM:SSZ, a real second from 1970 on
+    NoSignature,               // the file ends before the "signature " line
+    SignatureNotLast,          // something other than one line end follows the signature line
+    BadSignatureText,          // the signature is not strict base64, or empty
 };
 
 struct UpdateManifest
 {
-    std::string versionLine;        // the first line, without its line end
-    size_t signedLength = 0;        // the bytes from the start that the signature covers
-    std::vector<uint8_t> signature; // decoded, most significant byte first
+    std::string versionLine; // the first line, without its line end
+    std::string product;     // the product code of the "product " line
     std::vector<ManifestPackage> packages;
+    // The release part: the bytes from the start up to the release signature's line,
+    // and that signature, decoded, most significant byte first.
+    size_t releaseSignedLength = 0;
+    std::vector<uint8_t> releaseSignature;
+    // Seconds since 1970-01-01 00:00 UTC from which the file is no longer believed.
+    int64_t expires = 0;
+    // The bytes from the start up to the last line, which the signature covers.
+    size_t signedLength = 0;
+    std::vector<uint8_t> signature;
 };
 
 // Reads `file` into `out`. Anything but Valid leaves `out` in no particular state and
-// must be treated as untrustworthy. Never reads outside `file`.
+// must be treated as untrustworthy. Never reads outside `file`. Checks the signatures'
+// place and spelling only, not whether they verify.
 [[nodiscard]] ManifestStatus ParseUpdateManifest(std::string_view file, UpdateManifest& out);
 
 // The package of that name, ASCII letters compared without case; null when absent.

@@ -76,6 +76,9 @@
 // build without code signing carries IDR_INSTALLER_SIGNATURE_UNCHECKED instead.
 #define IDR_INSTALLER_SIGNATURE_UNCHECKED 219
 #define IDR_INSTALLER_SIGNER_FIRST 220
+// The keys that sign the update information's freshness part (its expiry), DER, one
+// RCDATA resource each, numbered on from here.
+#define IDR_FRESHNESS_KEY_FIRST 240
 
 // Controls that are never addressed.
 #ifndef IDC_STATIC

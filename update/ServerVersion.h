@@ -16,9 +16,13 @@ enum class ServerAnswer
     // No version file: no connection, a status outside 2xx, a body cut short, or a body
     // that does not start like a version file (an error page).
     Unreachable,
-    // A version file that is not a well-formed manifest signed by one of the vendor's
-    // keys and naming this language's package, or one over the size limit.
+    // A version file that is not a well-formed manifest of this product, signed in both
+    // parts by the vendor's keys and naming this language's package, or one over the size
+    // limit.
     Unverified,
+    // The vendor's version file for this product and language, past its expiry by the
+    // system clock: the server is not being kept up, or an old file is replayed.
+    Expired,
     // The vendor's version: `server` and the package entry are filled.
     Verified,
     // This system cannot check the vendor's signature (its CryptoAPI has no SHA-256), so
@@ -26,10 +30,11 @@ enum class ServerAnswer
     CannotVerifyOnThisSystem,
 };
 
-// Fetches the version file of `productCode`, checks its signature with `keys` and looks
-// up `packageName` in it; asks nothing of the server where this system cannot check a
-// signature. The four components of `server` are set to 0 first; only a verified answer
-// fills `server` (from the first seven characters) and `expected`.
+// Fetches the version file of `productCode`, checks its signatures with `keys`, its
+// product, that it names `packageName` and its expiry against the system clock; asks
+// nothing of the server where this system cannot check a signature. The four components
+// of `server` are set to 0 first; only a verified answer fills `server` (from the first
+// seven characters) and `expected`.
 [[nodiscard]] ServerAnswer FetchServerVersion(const std::string& productCode, const std::string& packageName,
-                                              const SigningKeys& keys, VersionQuad& server,
+                                              const UpdateKeys& keys, VersionQuad& server,
                                               ManifestPackage& expected);

@@ -9,6 +9,7 @@
 
 #include "Crypto.h"
 #include "Handles.h"
+#include "SystemClock.h"
 #include "UpdateInfo.h"
 #include "UpdateHost.h"
 #include "VersionQuad.h"
@@ -100,7 +101,7 @@ std::string VersionFileUrl(const std::string& productCode)
 }
 
 ServerAnswer FetchServerVersion(const std::string& productCode, const std::string& packageName,
-                                const SigningKeys& keys, VersionQuad& server, ManifestPackage& expected)
+                                const UpdateKeys& keys, VersionQuad& server, ManifestPackage& expected)
 {
     server.major = 0;
     server.minor = 0;
@@ -112,8 +113,12 @@ ServerAnswer FetchServerVersion(const std::string& productCode, const std::strin
     if (!FetchVersionFile(VersionFileUrl(productCode), body) ||
         !LooksLikeVersionFile(body.data(), body.size()))
         return ServerAnswer::Unreachable;
-    // Even "you are up to date" is believed only from the vendor.
-    if (!VerifyUpdateInfo(body, packageName, keys, expected))
+    // Even "you are up to date" is believed only from the vendor, and only while fresh.
+    const UpdateInfoVerdict verdict =
+        VerifyUpdateInfo(body, productCode, packageName, keys, SystemClockSeconds(), expected);
+    if (verdict == UpdateInfoVerdict::Expired)
+        return ServerAnswer::Expired;
+    if (verdict != UpdateInfoVerdict::Believed)
         return ServerAnswer::Unverified;
     server = ParseVersionText(body.data(), std::min(body.size(), kVersionTextLength));
     return ServerAnswer::Verified;

@@ -10,16 +10,44 @@
 
 #include "UpdateManifest.h"
 
-// Public keys (DER SubjectPublicKeyInfo) of which any one may sign the manifest.
+// Public keys (DER SubjectPublicKeyInfo) of which any one may sign a part of the manifest.
 using SigningKeys = std::vector<std::vector<uint8_t>>;
 
-// The keys compiled into `module` (null: the running executable) as RCDATA resources
-// numbered from IDR_SIGNING_KEY_FIRST on, in order; empty when it holds none.
+// The keys the updater trusts, one set for each part of the manifest: the release keys
+// vouch for the version and the packages, the freshness keys for the expiry.
+struct UpdateKeys
+{
+    SigningKeys release;
+    SigningKeys freshness;
+};
+
+// The release keys compiled into `module` (null: the running executable) as RCDATA
+// resources numbered from IDR_SIGNING_KEY_FIRST on, in order; empty when it holds none.
 SigningKeys LoadSigningKeys(HMODULE module = nullptr);
 
-// True when `versionFile` is a well-formed manifest whose signature one of `keys`
-// verifies and that names `packageName` (ASCII letters in any case); `expected` then
-// holds that package's entry. False for anything else, a file over the size limit and a
-// platform that cannot verify included; `expected` is then unchanged.
-[[nodiscard]] bool VerifyUpdateInfo(std::string_view versionFile, std::string_view packageName,
-                                    const SigningKeys& keys, ManifestPackage& expected);
+// The freshness keys compiled into `module` (null: the running executable), numbered
+// from IDR_FRESHNESS_KEY_FIRST on, in order; empty when it holds none.
+SigningKeys LoadFreshnessKeys(HMODULE module = nullptr);
+
+// Both sets of keys of `module` (null: the running executable).
+UpdateKeys LoadUpdateKeys(HMODULE module = nullptr);
+
+enum class UpdateInfoVerdict
+{
+    // The vendor's current update information for this product and language.
+    Believed,
+    // The vendor's update information, authentic in every other way, past its expiry:
+    // what a server that stopped being refreshed, or an old copy replayed, offers.
+    Expired,
+    // Anything else: malformed, a signature that does not verify under its part's keys,
+    // another product, no package of this language; a platform that cannot verify too.
+    NotBelieved,
+};
+
+// Checks `versionFile`: the release part's signature with a release key, the whole
+// signed part's with a freshness key, the product code exactly `productCode`, a package
+// named `packageName` (ASCII letters in any case), and `now` (seconds since 1970, UTC)
+// before the expiry. Only Believed sets `expected` to that package's entry.
+[[nodiscard]] UpdateInfoVerdict VerifyUpdateInfo(std::string_view versionFile, std::string_view productCode,
+                                                 std::string_view packageName, const UpdateKeys& keys,
+                                                 int64_t now, ManifestPackage& expected);

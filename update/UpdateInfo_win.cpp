@@ -7,12 +7,11 @@ namespace
 {
 // More keys than any rotation needs; the walk stops at the first missing number.
 constexpr int kMaxSigningKeys = 16;
-} // namespace
 
-SigningKeys LoadSigningKeys(HMODULE module)
+SigningKeys LoadKeysFrom(HMODULE module, int firstId)
 {
     SigningKeys keys;
-    for (int id = IDR_SIGNING_KEY_FIRST; id < IDR_SIGNING_KEY_FIRST + kMaxSigningKeys; ++id)
+    for (int id = firstId; id < firstId + kMaxSigningKeys; ++id)
     {
         HRSRC resource = FindResourceA(module, MAKEINTRESOURCEA(id), MAKEINTRESOURCEA(10)); // RT_RCDATA
         if (resource == nullptr)
@@ -27,27 +26,57 @@ SigningKeys LoadSigningKeys(HMODULE module)
     return keys;
 }
 
-bool VerifyUpdateInfo(std::string_view versionFile, std::string_view packageName, const SigningKeys& keys,
-                      ManifestPackage& expected)
+// True when one of `keys` made `signature` over the first `length` bytes of the file.
+bool SignedByOneOf(const SigningKeys& keys, std::string_view versionFile, size_t length,
+                   const std::vector<uint8_t>& signature)
+{
+    for (const std::vector<uint8_t>& key : keys)
+    {
+        if (VerifyRsaSha256Signature(key, versionFile.data(), length, signature))
+            return true;
+    }
+    return false;
+}
+} // namespace
+
+SigningKeys LoadSigningKeys(HMODULE module)
+{
+    return LoadKeysFrom(module, IDR_SIGNING_KEY_FIRST);
+}
+
+SigningKeys LoadFreshnessKeys(HMODULE module)
+{
+    return LoadKeysFrom(module, IDR_FRESHNESS_KEY_FIRST);
+}
+
+UpdateKeys LoadUpdateKeys(HMODULE module)
+{
+    return UpdateKeys{LoadSigningKeys(module), LoadFreshnessKeys(module)};
+}
+
+UpdateInfoVerdict VerifyUpdateInfo(std::string_view versionFile, std::string_view productCode,
+                                   std::string_view packageName, const UpdateKeys& keys, int64_t now,
+                                   ManifestPackage& expected)
 {
     UpdateManifest manifest;
     if (ParseUpdateManifest(versionFile, manifest) != ManifestStatus::Valid)
-        return false;
-    // The package is looked up only in a manifest that is known to be the vendor's.
-    bool signedByVendor = false;
-    for (const std::vector<uint8_t>& key : keys)
-    {
-        if (VerifyRsaSha256Signature(key, versionFile.data(), manifest.signedLength, manifest.signature))
-        {
-            signedByVendor = true;
-            break;
-        }
-    }
-    if (!signedByVendor)
-        return false;
+        return UpdateInfoVerdict::NotBelieved;
+    // Each part only under its own keys: a freshness key, kept on the server to sign
+    // again every few days, cannot make a release, and a release key alone cannot make
+    // an old file look fresh where the two are kept apart.
+    if (!SignedByOneOf(keys.release, versionFile, manifest.releaseSignedLength, manifest.releaseSignature) ||
+        !SignedByOneOf(keys.freshness, versionFile, manifest.signedLength, manifest.signature))
+        return UpdateInfoVerdict::NotBelieved;
+    // What is looked up is looked up only in a manifest known to be the vendor's; a
+    // release of another product, signed with the same keys, is not this one's.
+    if (manifest.product != productCode)
+        return UpdateInfoVerdict::NotBelieved;
     const ManifestPackage* package = FindManifestPackage(manifest, packageName);
     if (package == nullptr)
-        return false;
+        return UpdateInfoVerdict::NotBelieved;
+    // Last, so that the hint about the date is given only for the vendor's own file.
+    if (now >= manifest.expires)
+        return UpdateInfoVerdict::Expired;
     expected = *package;
-    return true;
+    return UpdateInfoVerdict::Believed;
 }

@@ -6,34 +6,61 @@
 #include <cstdint>
 #include <string_view>
 
+namespace
+{
+constexpr std::string_view kReleaseSignatureWord = "release-signature ";
+constexpr std::string_view kSignatureWord = "signature ";
+
+// Base64 gives three bytes for four characters, less what the padding drops; the line
+// of `word` at `start` ends at the first LF (one CR before it not counted) or the file.
+bool DecodedSizeFits(std::string_view file, size_t start, std::string_view word, size_t decoded)
+{
+    std::string_view line = file.substr(start);
+    line = line.substr(0, line.find('\n'));
+    if (start + line.size() < file.size() && !line.empty() && line.back() == '\r')
+        line.remove_suffix(1);
+    const size_t encoded = line.size() - word.size();
+    return encoded % 4 == 0 && decoded <= encoded / 4 * 3 && decoded + 2 >= encoded / 4 * 3;
+}
+} // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const std::string_view file(reinterpret_cast<const char*>(data), size);
     UpdateManifest manifest;
     if (ParseUpdateManifest(file, manifest) != ManifestStatus::Valid)
         return 0;
-    // The signed part ends with a line end, right before the one signature line, and
-    // that line is the file's last.
     FUZZ_CHECK(size <= kMaxVersionFileBytes);
-    FUZZ_CHECK(manifest.signedLength > 0 && manifest.signedLength < size);
-    FUZZ_CHECK(file[manifest.signedLength - 1] == '\n');
-    FUZZ_CHECK(file.substr(manifest.signedLength, 10) == "signature ");
-    const std::string_view rest = file.substr(manifest.signedLength);
-    const size_t newline = rest.find('\n');
-    FUZZ_CHECK(newline == std::string_view::npos || newline == rest.size() - 1);
-    FUZZ_CHECK(!manifest.signature.empty());
-    // Base64 gives three bytes for four characters, less what the padding drops.
-    const size_t encoded = rest.size() - 10 - (newline == std::string_view::npos ? 0 : 1) -
-                           (rest.size() >= 12 && rest[rest.size() - 2] == '\r' ? 1 : 0);
-    FUZZ_CHECK(manifest.signature.size() <= encoded / 4 * 3 &&
-               manifest.signature.size() + 2 >= encoded / 4 * 3);
     FUZZ_CHECK(file.substr(0, manifest.versionLine.size()) == manifest.versionLine);
+
+    // The release part ends with a line end, right before the release signature's line;
+    // the signed part ends with a line end too, after it, right before the last line.
+    const size_t release = manifest.releaseSignedLength;
+    const size_t whole = manifest.signedLength;
+    FUZZ_CHECK(release > 0 && release < whole && whole < size);
+    FUZZ_CHECK(file[release - 1] == '\n' && file[whole - 1] == '\n');
+    FUZZ_CHECK(file.substr(release, kReleaseSignatureWord.size()) == kReleaseSignatureWord);
+    FUZZ_CHECK(file.substr(whole, kSignatureWord.size()) == kSignatureWord);
+    const size_t lastNewline = file.find('\n', whole);
+    FUZZ_CHECK(lastNewline == std::string_view::npos || lastNewline == size - 1);
+    FUZZ_CHECK(!manifest.releaseSignature.empty() && !manifest.signature.empty());
+    FUZZ_CHECK(DecodedSizeFits(file, release, kReleaseSignatureWord, manifest.releaseSignature.size()));
+    FUZZ_CHECK(DecodedSizeFits(file, whole, kSignatureWord, manifest.signature.size()));
+
+    // The product and the packages come from the release part only.
+    FUZZ_CHECK(!manifest.product.empty());
+    for (const char c : manifest.product)
+        FUZZ_CHECK(c > ' ' && c < 0x7F);
+    FUZZ_CHECK(file.substr(0, release).find("product " + manifest.product) != std::string_view::npos);
+    // Between the first second of 1970 and the last one of 9999.
+    FUZZ_CHECK(manifest.expires >= 0 && manifest.expires <= 253402300799);
     // Every package is found again by its own name, and is that very entry.
     for (const ManifestPackage& package : manifest.packages)
     {
         FUZZ_CHECK(!package.name.empty());
+        FUZZ_CHECK(package.size > 0 && package.size < (uint64_t{1} << 32));
         FUZZ_CHECK(FindManifestPackage(manifest, package.name) == &package);
-        FUZZ_CHECK(file.find(package.name) < manifest.signedLength);
+        FUZZ_CHECK(file.substr(0, release).find(package.name) != std::string_view::npos);
     }
     return 0;
 }
