@@ -175,6 +175,12 @@ struct Freshness
     bool believed;
 };
 
+// Rows show as their name in test lists.
+void PrintTo(const Freshness& row, std::ostream* out)
+{
+    *out << row.name;
+}
+
 class FreshnessOfTheOffer : public UpdateCheck, public ::testing::WithParamInterface<Freshness>
 {
   protected:
