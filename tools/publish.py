@@ -430,7 +430,7 @@ def release_part(version, product, packages, extra_lines=()):
     """The part signed by the release key, without its signature line; LF line ends."""
     lines = [version, "product " + product] + [package_line(name, data) for name, data in packages]
     lines.extend(extra_lines)
-    return ("\n".join(lines) + "\n").encode("ascii")
+    return ("\n".join(lines) + "\n").encode("utf-8")
 
 
 def expiry_after(days, now=None):

@@ -92,7 +92,7 @@ class PublishTest(unittest.TestCase):
     def tearDown(self):
         self.work.cleanup()
 
-    def stage(self, key=None, version="3.0.1.3", packages=None, lines=("notes: x",), **options):
+    def stage(self, key=None, version="3.0.1.3", packages=None, lines=("notes: caf\u00e9",), **options):
         return publish.stage(key or self.private, version, packages or [self.package], self.folder, list(lines),
                              **options)
 

@@ -618,7 +618,7 @@ class UpdateServer(socketserver.ThreadingMixIn, socketserver.TCPServer):
                 packages = [(os.path.basename(path), _read_package(path)) for path in paths]
                 if form == "single-signature":
                     lines = [request["version"]] + [publish.package_line(*package) for package in packages]
-                    body = "".join(line + "\n" for line in lines + extra_lines).encode("ascii")
+                    body = "".join(line + "\n" for line in lines + extra_lines).encode("utf-8")
                     version_file = body + b"signature " + base64.b64encode(
                         publish.sign(publish.load_private_key(release_key), body)) + b"\n"
                 else:
