@@ -531,8 +531,12 @@ def stage(release_key_path, version, package_paths, folder, extra_lines=(), sign
         raise PublishError("the version file would be %d bytes; the updater reads at most %d"
                            % (len(version_file), MAX_VERSION_FILE_BYTES))
     os.makedirs(folder, exist_ok=True)
-    for name, data in packages:
-        write_atomically(os.path.join(folder, name), data)
+    for path, (name, data) in zip(package_paths, packages):
+        target = os.path.join(folder, name)
+        # A package staged where it is served already stays; a link planted there is
+        # replaced by the file itself.
+        if not (os.path.isfile(target) and not os.path.islink(target) and os.path.samefile(path, target)):
+            write_atomically(target, data)
     write_atomically(os.path.join(folder, VERSION_FILE), version_file)
     return version_file
 

@@ -1,5 +1,6 @@
 """Tests of the local update server, run against it as a subprocess on a free port."""
 
+import base64
 import hashlib
 import http.client
 import json
@@ -87,8 +88,9 @@ class ServerTestCase(unittest.TestCase):
         cls.port_file = os.path.join(cls.temp.name, "port")
         os.makedirs(os.path.join(cls.root, STORE))
         cls.signing_key, cls.public_key = publish.generate_key(cls.temp.name, "dev")
+        cls.freshness_key, cls.freshness_public_key = publish.generate_key(cls.temp.name, "dev-freshness")
         cls.server = ServerProcess(cls.root, cls.log_path, cls.port_file,
-                                   extra=["--signing-key", cls.signing_key])
+                                   extra=["--signing-key", cls.signing_key, "--freshness-key", cls.freshness_key])
 
     @classmethod
     def tearDownClass(cls):
@@ -138,15 +140,49 @@ class ServingTest(ServerTestCase):
 
         folder = os.path.join(self.root, STORE)
         dev = [publish.load_public_key(self.public_key)]
+        fresh = [publish.load_public_key(self.freshness_public_key)]
         status, body = stage(folder=STORE, version="3.0.1.3", extra_lines=["notes"])
         self.assertEqual(200, status, body)
         self.assertTrue(body.startswith(b"3.0.1.3\nproduct Quorvel30\npackage QuorvelUpdate.exe 13 "))
-        self.assertEqual([], publish.verify(folder, dev, "QuorvelUpdate.exe"))
-        self.assertEqual(200, stage(folder=STORE, version="3.0.1.3", key="other")[0])
-        self.assertEqual(["the release signature does not verify under any of the release keys given"],
-                         publish.verify(folder, dev))
+        with open(os.path.join(folder, publish.VERSION_FILE), "rb") as served:
+            self.assertEqual(body, served.read())
+        self.assertEqual([], publish.verify(folder, dev, "QuorvelUpdate.exe", freshness_keys=fresh))
+        expires = publish.parse_manifest(body).expires
+        self.assertLess(abs(expires - (time.time() + 7 * 86400)), 60)
+
+        # The files the updater must refuse, each named by the vendor's own check.
+        freshness_fault = "the signature does not verify under any of the freshness keys given"
+        rows = [
+            (dict(key="other"), ["the release signature does not verify under any of the release keys given"]),
+            (dict(key="freshness"), ["the release signature does not verify under any of the release keys given"]),
+            (dict(freshness_key="dev"), [freshness_fault]),
+            (dict(expires_in_seconds=3600), []),
+            (dict(expires_in_seconds=-60), ["the file expired at"]),
+            (dict(product="Quorvel31"), ["the product is Quorvel31, not Quorvel30"]),
+            (dict(form="freshness-altered"), [freshness_fault]),
+            (dict(form="expires-in-release-part"), ["version.txt is not well formed: MisplacedLine"]),
+            (dict(form="single-signature"), ["version.txt is not well formed: NoReleaseSignature"]),
+        ]
+        for options, faults in rows:
+            with self.subTest(**options):
+                status, body = stage(folder=STORE, version="3.0.1.3", **options)
+                self.assertEqual(200, status, body)
+                found = publish.verify(folder, dev, "QuorvelUpdate.exe", freshness_keys=fresh)
+                self.assertEqual(len(faults), len(found), found)
+                for fault, text in zip(faults, found):
+                    self.assertTrue(text.startswith(fault), found)
+        single = stage(folder=STORE, version="3.0.1.3", form="single-signature", extra_lines=["notes"])[1]
+        self.assertTrue(single.startswith(b"3.0.1.3\npackage QuorvelUpdate.exe 13 "))
+        signed, _, signature = single.rpartition(b"signature ")
+        self.assertTrue(signed.endswith(b"\nnotes\n"))
+        self.assertTrue(publish.signed_by_one_of(dev, base64.b64decode(signature), signed))
+        altered = publish.parse_manifest(stage(folder=STORE, version="3.0.1.3", form="freshness-altered")[1])
+        self.assertGreater(altered.expires, time.time() + 300 * 86400)
         for request in (dict(folder=STORE, version="3.0.10.3"), dict(folder="../..", version="3.0.1.3"),
-                        dict(folder=STORE, version="3.0.1.3", key="stolen"), dict(version="3.0.1.3")):
+                        dict(folder=STORE, version="3.0.1.3", key="stolen"), dict(version="3.0.1.3"),
+                        dict(folder=STORE, version="3.0.1.3", form="other"),
+                        dict(folder=STORE, version="3.0.1.3", expire_in_seconds=5),
+                        dict(folder=STORE, version="3.0.1.3", expires_in_seconds="soon")):
             status, body = stage(**request)
             self.assertEqual(400, status, request)
             self.assertIn(b"cannot stage", body)

@@ -6,21 +6,23 @@
 using namespace e2e;
 
 // The server's version file: each row fails the check, which the updater reports as an
-// unreachable server or as update information it cannot verify. The whole file is read:
-// a signed file cut short is no version, whatever length was announced, and a file far
-// larger than any manifest is refused.
+// unreachable server, as update information it cannot verify, or as update information
+// that has expired. The whole file is read: a signed file cut short is no version,
+// whatever length was announced, and a file far larger than any manifest is refused.
 namespace
 {
 enum class CheckOutcome
 {
     Unreachable,
     Unverified,
+    Expired, // its own text, then what an unreachable server leaves
 };
 
 // How the version file is made: served as written; signed by the vendor's key; signed
 // and then changed (padded with a megabyte of text, one signature bit flipped, the
-// version line made newer); signed by a key the updater does not hold; or signed over
-// another language's package only.
+// version line made newer); signed by a key the updater does not hold; signed over
+// another language's package only; or staged by the vendor's tool as a forger or a
+// freezing attacker would have it (see FreshnessForgery).
 enum class Body
 {
     Plain,
@@ -30,13 +32,60 @@ enum class Body
     VersionChangedAfterSigning,
     OtherKey,
     OtherPackageOnly,
+    Expired,
+    OtherProduct,
+    ReleasePartByFreshnessOnlyKey,
+    FreshnessAlteredAfterSigning,
+    ExpiryInReleasePart,
+    SingleSignature,
 };
+
+// The files whose freshness or product is wrong: all of them signed with keys the
+// build holds, so that only the check of the two parts can refuse them.
+testserver::VersionFileRequest FreshnessForgery(Body kind)
+{
+    testserver::VersionFileRequest request;
+    request.version = "3.0.1.3";
+    switch (kind)
+    {
+    case Body::Expired:
+        request.expiresInSeconds = -3600;
+        break;
+    case Body::OtherProduct:
+        request.product = "Quorvel31";
+        break;
+    case Body::ReleasePartByFreshnessOnlyKey:
+        request.releaseKey = testserver::SigningKey::FreshnessOnly;
+        break;
+    case Body::FreshnessAlteredAfterSigning:
+        request.form = testserver::VersionFileForm::FreshnessAlteredAfterSigning;
+        break;
+    case Body::ExpiryInReleasePart:
+        request.form = testserver::VersionFileForm::ExpiryInReleasePart;
+        break;
+    case Body::SingleSignature:
+        request.form = testserver::VersionFileForm::SingleSignature;
+        break;
+    default:
+        break;
+    }
+    return request;
+}
 
 void ServeVersionBody(Body kind, const std::string& plain, const std::string& sidecar)
 {
     const std::string folder = testserver::ProductFolder();
     switch (kind)
     {
+    case Body::Expired:
+    case Body::OtherProduct:
+    case Body::ReleasePartByFreshnessOnlyKey:
+    case Body::FreshnessAlteredAfterSigning:
+    case Body::ExpiryInReleasePart:
+    case Body::SingleSignature:
+        testserver::ServePackage(kPackage);
+        testserver::ServeVersionFile(testserver::PublishVersionFile(FreshnessForgery(kind)), sidecar);
+        return;
     case Body::Plain:
         testserver::ServeVersionFile(plain, sidecar);
         return;
@@ -104,7 +153,8 @@ TEST_P(VersionFileFault, IsReportedWithoutHangOrLoss)
     const ui::MessageBoxView view = ReadBox(box);
     EXPECT_EQ(static_cast<UINT>(MB_ICONEXCLAMATION | MB_OK), view.Style());
     EXPECT_EQ("", view.caption);
-    EXPECT_EQ(row.outcome == CheckOutcome::Unreachable ? kUnreachable : kUnverifiedInfo, view.text);
+    const char* const texts[] = {kUnreachable, kUnverifiedInfo, kUpdateInfoExpired};
+    EXPECT_EQ(texts[static_cast<int>(row.outcome)], view.text);
     Answer(box, IDOK);
     EXPECT_TRUE(ui::WaitUntil([&] { return StatusText() == kCheckEnded; }, 5000)) << StatusText();
     EXPECT_FALSE(ui::ItemEnabled(m_updater.Dialog(), IDC_START));
@@ -144,6 +194,16 @@ INSTANTIATE_TEST_SUITE_P(
                      CheckOutcome::Unverified},
         VersionFault{"SignedByAnotherKey", Body::OtherKey, "", "", false, CheckOutcome::Unverified},
         VersionFault{"NoPackageForThisLanguage", Body::OtherPackageOnly, "", "", false,
+                     CheckOutcome::Unverified},
+        VersionFault{"Expired", Body::Expired, "", "", false, CheckOutcome::Expired},
+        VersionFault{"AnotherProduct", Body::OtherProduct, "", "", false, CheckOutcome::Unverified},
+        VersionFault{"ReleasePartByAFreshnessOnlyKey", Body::ReleasePartByFreshnessOnlyKey, "", "", false,
+                     CheckOutcome::Unverified},
+        VersionFault{"FreshnessPartAlteredAfterSigning", Body::FreshnessAlteredAfterSigning, "", "", false,
+                     CheckOutcome::Unverified},
+        VersionFault{"ExpiryInTheReleasePart", Body::ExpiryInReleasePart, "", "", false,
+                     CheckOutcome::Unverified},
+        VersionFault{"SingleSignatureOfTheOlderFormat", Body::SingleSignature, "", "", false,
                      CheckOutcome::Unverified}),
     [](const ::testing::TestParamInfo<VersionFault>& row) { return std::string(row.param.edge); });
 

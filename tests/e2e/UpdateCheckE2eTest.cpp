@@ -1,6 +1,7 @@
 // The update check behind Start, as a user sees it: the message boxes, the status line
 // and the buttons after each outcome, and the road to a downloaded package.
 #include "EndToEnd.h"
+#include "SignedRelease.h"
 
 #include <utility>
 
@@ -162,6 +163,98 @@ TEST_F(UpdateCheck, OlderServerVersionIsStillOffered)
     EXPECT_EQ(static_cast<UINT>(MB_ICONQUESTION | MB_YESNOCANCEL), view.Style());
     EXPECT_EQ(Question("2.9.9.9"), view.text);
     Answer(box, IDNO);
+}
+
+namespace
+{
+struct Freshness
+{
+    const char* name;
+    const char* version;
+    long long expiresInSeconds;
+    bool believed;
+};
+
+class FreshnessOfTheOffer : public UpdateCheck, public ::testing::WithParamInterface<Freshness>
+{
+  protected:
+    // Stages `version` as the vendor's tool does, expiring that many seconds from now.
+    static std::string ServeExpiringRelease(const char* version, long long expiresInSeconds)
+    {
+        testserver::ServePackage("a stand-in package");
+        testserver::VersionFileRequest request;
+        request.version = version;
+        request.expiresInSeconds = expiresInSeconds;
+        const std::string file = testserver::PublishVersionFile(request);
+        testserver::ServeVersionFile(file);
+        return file;
+    }
+
+    void ExpectExpiredBox()
+    {
+        HWND box = nullptr;
+        const ui::MessageBoxView view = StartAndReadBox(box);
+        EXPECT_EQ(static_cast<UINT>(MB_ICONEXCLAMATION | MB_OK), view.Style());
+        EXPECT_EQ("", view.caption);
+        EXPECT_EQ(kUpdateInfoExpired, view.text);
+        Answer(box, IDOK);
+        ExpectEndState(kCheckEnded);
+        ExpectOnlyVersionRequested();
+    }
+};
+} // namespace
+
+// Only a fresh file is believed, whichever version it offers: an older one (a downgrade)
+// too is offered only before its file expires.
+TEST_P(FreshnessOfTheOffer, IsBelievedOnlyBeforeItsFileExpires)
+{
+    const Freshness& row = GetParam();
+    ServeExpiringRelease(row.version, row.expiresInSeconds);
+    if (!row.believed)
+    {
+        ExpectExpiredBox();
+        return;
+    }
+    HWND box = nullptr;
+    const ui::MessageBoxView view = StartAndReadBox(box);
+    EXPECT_EQ(static_cast<UINT>(MB_ICONQUESTION | MB_YESNOCANCEL), view.Style());
+    EXPECT_EQ(Question(row.version), view.text);
+    Answer(box, IDNO);
+    ExpectEndState(kCheckEnded);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, FreshnessOfTheOffer,
+                         ::testing::Values(Freshness{"NewerExpiringInAnHour", "3.0.1.3", 3600, true},
+                                           Freshness{"OlderExpiringInAnHour", "2.9.9.9", 3600, true},
+                                           Freshness{"NewerExpiredAMinuteAgo", "3.0.1.3", -60, false},
+                                           Freshness{"OlderExpiredAMinuteAgo", "2.9.9.9", -60, false}),
+                         [](const ::testing::TestParamInfo<Freshness>& row)
+                         { return std::string(row.param.name); });
+
+// The freeze: a file that was genuine and fresh, served unchanged after its expiry by
+// someone who would keep users on that release, is refused as expired.
+TEST_F(FreshnessOfTheOffer, OnceValidFileServedLaterFailsAsExpired)
+{
+    constexpr long long kFreshForSeconds = 20;
+    const DWORD staged = GetTickCount();
+    const std::string file = ServeExpiringRelease("2.9.9.9", kFreshForSeconds);
+    HWND box = nullptr;
+    const ui::MessageBoxView offer = StartAndReadBox(box);
+    ASSERT_LT(GetTickCount() - staged, static_cast<DWORD>(kFreshForSeconds - 2) * 1000)
+        << "the first check came too late to see the file fresh";
+    EXPECT_EQ(Question("2.9.9.9"), offer.text);
+    Answer(box, IDNO);
+    ExpectEndState(kCheckEnded);
+
+    // The expiry is a whole second at most kFreshForSeconds after staging.
+    const DWORD expiredAt = staged + static_cast<DWORD>(kFreshForSeconds + 2) * 1000;
+    const LONG remainingMs = static_cast<LONG>(expiredAt - GetTickCount());
+    if (remainingMs > 0)
+        Sleep(static_cast<DWORD>(remainingMs));
+    m_updater.Kill();
+    testserver::ClearRequestLog();
+    ASSERT_EQ(file, ReadFileBytes(testserver::ProductFolder() + "\\version.txt"));
+    ExpectExpiredBox();
 }
 
 TEST_F(UpdateCheck, MissingProductModuleIsOfferedTheUpdate)

@@ -83,32 +83,72 @@ std::string PostToServer(const std::string& path, const std::string& body, DWORD
     return answer;
 }
 
+const char* KeyName(SigningKey key, const char* vendor)
+{
+    switch (key)
+    {
+    case SigningKey::Vendor:
+        return vendor;
+    case SigningKey::Other:
+        return "other";
+    case SigningKey::FreshnessOnly:
+        break;
+    }
+    return "freshness";
+}
+
+const char* FormName(VersionFileForm form)
+{
+    switch (form)
+    {
+    case VersionFileForm::TwoPart:
+        break;
+    case VersionFileForm::FreshnessAlteredAfterSigning:
+        return "freshness-altered";
+    case VersionFileForm::ExpiryInReleasePart:
+        return "expires-in-release-part";
+    case VersionFileForm::SingleSignature:
+        return "single-signature";
+    }
+    return "two-part";
+}
+
 } // namespace
 
-// Stages `version` as a signed version file in the product folder, naming `packages`
-// (default: every package served there now) and carrying `extraLines` before the
-// signature, and returns the file as served. On a refusal the test fails with the
-// server's reason, and the result is empty.
-std::string PublishSignedVersion(const std::string& version, SigningKey key,
-                                 const std::vector<std::string>& extraLines,
-                                 const std::vector<std::string>& packages)
+std::string PublishVersionFile(const VersionFileRequest& file)
 {
     std::string request =
-        "{\"folder\": \"store/" SEEKWELL_UPDATE_TOKEN "/Quorvel30\", \"version\": " + JsonText(version) +
-        ", \"key\": \"" + (key == SigningKey::Vendor ? "dev" : "other") +
-        "\", \"extra_lines\": " + JsonList(extraLines);
-    if (!packages.empty())
-        request += ", \"packages\": " + JsonList(packages);
+        "{\"folder\": \"store/" SEEKWELL_UPDATE_TOKEN "/Quorvel30\", \"version\": " + JsonText(file.version) +
+        ", \"key\": \"" + KeyName(file.releaseKey, "dev") + "\", \"freshness_key\": \"" +
+        KeyName(file.freshnessKey, "freshness") +
+        "\", \"expires_in_seconds\": " + std::to_string(file.expiresInSeconds) +
+        ", \"product\": " + JsonText(file.product) + ", \"form\": \"" + FormName(file.form) +
+        "\", \"extra_lines\": " + JsonList(file.extraLines);
+    if (!file.packages.empty())
+        request += ", \"packages\": " + JsonList(file.packages);
     request += "}";
     DWORD status = 0;
     const std::string answer = PostToServer("/__control/stage", request, status);
     if (status != 200)
     {
-        ADD_FAILURE() << "the update server did not stage " << version << " (status " << status
+        ADD_FAILURE() << "the update server did not stage " << file.version << " (status " << status
                       << "): " << answer;
         return std::string();
     }
     return answer;
+}
+
+std::string PublishSignedVersion(const std::string& version, SigningKey key,
+                                 const std::vector<std::string>& extraLines,
+                                 const std::vector<std::string>& packages)
+{
+    VersionFileRequest request;
+    request.version = version;
+    request.releaseKey = key;
+    request.freshnessKey = key == SigningKey::Other ? SigningKey::Other : SigningKey::Vendor;
+    request.extraLines = extraLines;
+    request.packages = packages;
+    return PublishVersionFile(request);
 }
 
 // The build's development public key, which the updater of this build holds.
