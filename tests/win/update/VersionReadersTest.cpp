@@ -233,13 +233,80 @@ struct FetchRow
     ServerAnswer answer;
     VersionQuad expected;
     testserver::SigningKey key = testserver::SigningKey::Vendor;
+    // When it names a version, the file staged instead of `signedVersion`'s.
+    testserver::VersionFileRequest staged = {};
 };
+
+// A file staged with the build's keys for both parts, expiring `expiresInSeconds` from
+// now, for `product`, made as `form` says.
+testserver::VersionFileRequest Staged(long long expiresInSeconds, const char* product = "Quorvel30",
+                                      testserver::VersionFileForm form = testserver::VersionFileForm::TwoPart,
+                                      testserver::SigningKey releaseKey = testserver::SigningKey::Vendor)
+{
+    testserver::VersionFileRequest request;
+    request.version = "3.0.1.3";
+    request.releaseKey = releaseKey;
+    request.expiresInSeconds = expiresInSeconds;
+    request.product = product;
+    request.form = form;
+    return request;
+}
 
 const ServerAnswer kVerified = ServerAnswer::Verified;
 const ServerAnswer kUnverified = ServerAnswer::Unverified;
 const ServerAnswer kUnreachable = ServerAnswer::Unreachable;
+const ServerAnswer kExpiredAnswer = ServerAnswer::Expired;
+constexpr long long kHour = 3600;
 
 const FetchRow kFetchRows[] = {
+    {"expires in an hour", nullptr, {}, "", "", kVerified, Quad(3, 0, 1, 3, 3013), {}, Staged(kHour)},
+    {"expired an hour ago", nullptr, {}, "", "", kExpiredAnswer, kResetOnly, {}, Staged(-kHour)},
+    {"expired, release part by a key the updater does not hold",
+     nullptr,
+     {},
+     "",
+     "",
+     kUnverified,
+     kResetOnly,
+     {},
+     Staged(-kHour, "Quorvel30", testserver::VersionFileForm::TwoPart, testserver::SigningKey::Other)},
+    {"another product", nullptr, {}, "", "", kUnverified, kResetOnly, {}, Staged(kHour, "Quorvel31")},
+    {"expired, another product",
+     nullptr,
+     {},
+     "",
+     "",
+     kUnverified,
+     kResetOnly,
+     {},
+     Staged(-kHour, "Quorvel31")},
+    {"expiry moved on after signing",
+     nullptr,
+     {},
+     "",
+     "",
+     kUnverified,
+     kResetOnly,
+     {},
+     Staged(-kHour, "Quorvel30", testserver::VersionFileForm::FreshnessAlteredAfterSigning)},
+    {"an expiry in the release part",
+     nullptr,
+     {},
+     "",
+     "",
+     kUnverified,
+     kResetOnly,
+     {},
+     Staged(kHour, "Quorvel30", testserver::VersionFileForm::ExpiryInReleasePart)},
+    {"the older single-signature format",
+     nullptr,
+     {},
+     "",
+     "",
+     kUnverified,
+     kResetOnly,
+     {},
+     Staged(kHour, "Quorvel30", testserver::VersionFileForm::SingleSignature)},
     {"signed version", "3.0.1.2", {}, "", "", kVerified, Quad(3, 0, 1, 2, 3012)},
     {"signed newer version", "3.1.0.0", {}, "", "", kVerified, Quad(3, 1, 0, 0, 3100)},
     {"signed older version", "2.9.9.9", {}, "", "", kVerified, Quad(2, 9, 9, 9, 2999)},
@@ -438,6 +505,8 @@ TEST_F(ServerVersion, BelievesOnlyTheVendorsSignedFileFromA2xxAnswer)
         std::string body = row.plainBody;
         if (row.signedVersion != nullptr)
             body = testserver::PublishSignedVersion(row.signedVersion, row.key, row.extraLines);
+        if (!row.staged.version.empty())
+            body = testserver::PublishVersionFile(row.staged);
         testserver::ServeVersionFile(body, row.sidecar);
         m_server = kBefore;
         m_expected = ManifestPackage();
