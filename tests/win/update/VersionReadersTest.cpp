@@ -10,6 +10,7 @@
 #include "InstalledVersion.h"
 #include "ServerVersion.h"
 #include "SignedRelease.h"
+#include "UpdateInfo.h"
 #include "TestServer.h"
 #include "TestFiles.h"
 #include "UpdateHost.h"
@@ -232,17 +233,85 @@ struct FetchRow
     ServerAnswer answer;
     VersionQuad expected;
     testserver::SigningKey key = testserver::SigningKey::Vendor;
+    // When it names a version, the file staged instead of `signedVersion`'s.
+    testserver::VersionFileRequest staged = {};
 };
+
+// A file staged with the build's keys for both parts, expiring `expiresInSeconds` from
+// now, for `product`, made as `form` says.
+testserver::VersionFileRequest Staged(long long expiresInSeconds, const char* product = "Quorvel30",
+                                      testserver::VersionFileForm form = testserver::VersionFileForm::TwoPart,
+                                      testserver::SigningKey releaseKey = testserver::SigningKey::Vendor)
+{
+    testserver::VersionFileRequest request;
+    request.version = "3.0.1.3";
+    request.releaseKey = releaseKey;
+    request.expiresInSeconds = expiresInSeconds;
+    request.product = product;
+    request.form = form;
+    return request;
+}
 
 const ServerAnswer kVerified = ServerAnswer::Verified;
 const ServerAnswer kUnverified = ServerAnswer::Unverified;
 const ServerAnswer kUnreachable = ServerAnswer::Unreachable;
+const ServerAnswer kExpiredAnswer = ServerAnswer::Expired;
+constexpr long long kHour = 3600;
 
 const FetchRow kFetchRows[] = {
+    {"expires in an hour", nullptr, {}, "", "", kVerified, Quad(3, 0, 1, 3, 3013), {}, Staged(kHour)},
+    {"expired an hour ago", nullptr, {}, "", "", kExpiredAnswer, kResetOnly, {}, Staged(-kHour)},
+    {"expired, release part by a key the updater does not hold",
+     nullptr,
+     {},
+     "",
+     "",
+     kUnverified,
+     kResetOnly,
+     {},
+     Staged(-kHour, "Quorvel30", testserver::VersionFileForm::TwoPart, testserver::SigningKey::Other)},
+    {"another product", nullptr, {}, "", "", kUnverified, kResetOnly, {}, Staged(kHour, "Quorvel31")},
+    {"expired, another product",
+     nullptr,
+     {},
+     "",
+     "",
+     kUnverified,
+     kResetOnly,
+     {},
+     Staged(-kHour, "Quorvel31")},
+    {"expiry moved on after signing",
+     nullptr,
+     {},
+     "",
+     "",
+     kUnverified,
+     kResetOnly,
+     {},
+     Staged(-kHour, "Quorvel30", testserver::VersionFileForm::FreshnessAlteredAfterSigning)},
+    {"an expiry in the release part",
+     nullptr,
+     {},
+     "",
+     "",
+     kUnverified,
+     kResetOnly,
+     {},
+     Staged(kHour, "Quorvel30", testserver::VersionFileForm::ExpiryInReleasePart)},
+    {"the older single-signature format",
+     nullptr,
+     {},
+     "",
+     "",
+     kUnverified,
+     kResetOnly,
+     {},
+     Staged(kHour, "Quorvel30", testserver::VersionFileForm::SingleSignature)},
     {"signed version", "3.0.1.2", {}, "", "", kVerified, Quad(3, 0, 1, 2, 3012)},
     {"signed newer version", "3.1.0.0", {}, "", "", kVerified, Quad(3, 1, 0, 0, 3100)},
     {"signed older version", "2.9.9.9", {}, "", "", kVerified, Quad(2, 9, 9, 9, 2999)},
-    {"signed, 60 KiB of notes", "3.0.2.2", FillerLines(60 * 1024), "", "", kVerified, Quad(3, 0, 2, 2, 3022)},
+    // Near the size limit with both signatures and the freshness lines.
+    {"signed, 58 KiB of notes", "3.0.2.2", FillerLines(58 * 1024), "", "", kVerified, Quad(3, 0, 2, 2, 3022)},
     {"signed, delivered in small pieces",
      "3.0.2.4",
      {},
@@ -364,6 +433,8 @@ const char* AnswerName(ServerAnswer answer)
         return "Unverified";
     case ServerAnswer::Verified:
         return "Verified";
+    case ServerAnswer::Expired:
+        return "Expired";
     case ServerAnswer::CannotVerifyOnThisSystem:
         return "CannotVerifyOnThisSystem";
     }
@@ -383,8 +454,10 @@ class ServerVersion : public ::testing::Test
             FAIL() << missing;
         m_server = kBefore;
         testserver::ServePackage(kPackage);
-        m_keys.push_back(testserver::DevelopmentPublicKey(BuildDirectory()));
-        ASSERT_FALSE(m_keys[0].empty()) << "the build made no development key";
+        // The keys this build's updater holds, from the resources it carries.
+        m_keys = LoadUpdateKeys();
+        ASSERT_EQ(testserver::DevelopmentPublicKey(BuildDirectory()), m_keys.release.at(0));
+        ASSERT_FALSE(m_keys.freshness.empty()) << "the build holds no freshness key";
     }
     void TearDown() override
     {
@@ -402,7 +475,7 @@ class ServerVersion : public ::testing::Test
         testserver::ServeVersionFile(testserver::PublishSignedVersion(version));
     }
 
-    SigningKeys m_keys;
+    UpdateKeys m_keys;
     VersionQuad m_server;
     ManifestPackage m_expected;
 };
@@ -410,7 +483,7 @@ class ServerVersion : public ::testing::Test
 // A fetch on a thread of its own, so that a test can give up waiting for it.
 struct BackgroundFetch
 {
-    SigningKeys keys;
+    UpdateKeys keys;
     VersionQuad server;
     ManifestPackage expected;
     ServerAnswer answer = ServerAnswer::Unreachable;
@@ -432,6 +505,8 @@ TEST_F(ServerVersion, BelievesOnlyTheVendorsSignedFileFromA2xxAnswer)
         std::string body = row.plainBody;
         if (row.signedVersion != nullptr)
             body = testserver::PublishSignedVersion(row.signedVersion, row.key, row.extraLines);
+        if (!row.staged.version.empty())
+            body = testserver::PublishVersionFile(row.staged);
         testserver::ServeVersionFile(body, row.sidecar);
         m_server = kBefore;
         m_expected = ManifestPackage();
@@ -451,10 +526,15 @@ TEST_F(ServerVersion, SignedFileMustBeWholeAndNameThePackage)
     changedVersion[6] = '9';
     std::string flippedSignature = signedFile;
     flippedSignature[flippedSignature.size() - 5] ^= 0x01;
-    const std::string withoutSignature = signedFile.substr(0, signedFile.find("signature "));
+    const std::string withoutSignature = signedFile.substr(0, signedFile.rfind("\nsignature ") + 1);
+    // Another base64 digit, so that the release signature still reads and only fails to verify.
+    std::string flippedReleaseSignature = signedFile;
+    char& releaseDigit = flippedReleaseSignature[signedFile.find("\nexpires ") - 3];
+    releaseDigit = releaseDigit == 'A' ? 'B' : 'A';
     for (const auto& [edge, body] :
          {std::pair<const char*, std::string>{"version changed after signing", changedVersion},
           {"one signature bit flipped", flippedSignature},
+          {"one release signature digit changed", flippedReleaseSignature},
           {"signature line removed", withoutSignature},
           {"a line appended after the signature", signedFile + "package x 1 00\n"}})
     {
@@ -472,7 +552,7 @@ TEST_F(ServerVersion, SignedFileMustBeWholeAndNameThePackage)
     ASSERT_EQ(kVerified, FetchServerVersion("Quorvel30", "quorvelUPDATE.EXE", m_keys, m_server, m_expected));
     EXPECT_EQ(SEEKWELL_PACKAGE_NAME, m_expected.name);
     EXPECT_EQ(kUnverified,
-              FetchServerVersion("Quorvel30", SEEKWELL_PACKAGE_NAME, SigningKeys{}, m_server, m_expected))
+              FetchServerVersion("Quorvel30", SEEKWELL_PACKAGE_NAME, UpdateKeys{}, m_server, m_expected))
         << "an updater without keys trusts nothing";
 }
 
@@ -572,4 +652,129 @@ TEST_F(ServerVersion, StalledServerIsWaitedOutOnlyWhereTimeOutsWork)
     }
     if (!ignoredBy.empty())
         GTEST_SKIP() << "the platform ignores the 500 ms time-outs (" << ignoredBy << ")";
+}
+
+namespace
+{
+// The key sets a check is given: the build's development key signs release parts, its
+// freshness key (kept apart in the test build) signs freshness parts.
+enum class Keys
+{
+    AsBuilt,            // release: the development key; freshness: the freshness key
+    ReleaseByFreshness, // release: the freshness key only; freshness: both
+    FreshnessByRelease, // release: both; freshness: the development key only
+    BothForBoth,
+    NoFreshnessKeys,
+    NoReleaseKeys,
+};
+
+const char* const kOtherPackage = "Other.exe";
+
+struct VerdictRow
+{
+    const char* edge;
+    Keys keys;
+    const char* product;
+    const char* package; // null: this language's package
+    int64_t nowFromExpiry;
+    bool versionChanged;
+    UpdateInfoVerdict verdict;
+};
+
+constexpr int64_t kYear = 365 * 86400;
+const UpdateInfoVerdict kBelieved = UpdateInfoVerdict::Believed;
+const UpdateInfoVerdict kExpired = UpdateInfoVerdict::Expired;
+const UpdateInfoVerdict kNotBelieved = UpdateInfoVerdict::NotBelieved;
+
+const VerdictRow kVerdictRows[] = {
+    {"as built, one second before expiry", Keys::AsBuilt, "Quorvel30", nullptr, -1, false, kBelieved},
+    {"as built, a year before expiry", Keys::AsBuilt, "Quorvel30", nullptr, -kYear, false, kBelieved},
+    {"at the second of expiry", Keys::AsBuilt, "Quorvel30", nullptr, 0, false, kExpired},
+    {"a year after expiry", Keys::AsBuilt, "Quorvel30", nullptr, kYear, false, kExpired},
+    {"either key trusted for both parts", Keys::BothForBoth, "Quorvel30", nullptr, -1, false, kBelieved},
+    {"release part signed by a key trusted only for freshness", Keys::ReleaseByFreshness, "Quorvel30",
+     nullptr, -1, false, kNotBelieved},
+    {"freshness part signed by a key trusted only for releases", Keys::FreshnessByRelease, "Quorvel30",
+     nullptr, -1, false, kNotBelieved},
+    {"no freshness keys", Keys::NoFreshnessKeys, "Quorvel30", nullptr, -1, false, kNotBelieved},
+    {"no release keys", Keys::NoReleaseKeys, "Quorvel30", nullptr, -1, false, kNotBelieved},
+    {"another product", Keys::AsBuilt, "Quorvel31", nullptr, -1, false, kNotBelieved},
+    {"the product in lower case", Keys::AsBuilt, "quorvel30", nullptr, -1, false, kNotBelieved},
+    {"a product the file's begins with", Keys::AsBuilt, "Quorvel3", nullptr, -1, false, kNotBelieved},
+    {"no package of this language", Keys::AsBuilt, "Quorvel30", kOtherPackage, -1, false, kNotBelieved},
+    {"version changed after signing", Keys::AsBuilt, "Quorvel30", nullptr, -1, true, kNotBelieved},
+    // Only the vendor's own file earns the hint that it is out of date.
+    {"expired, release part by a freshness-only key", Keys::ReleaseByFreshness, "Quorvel30", nullptr, kYear,
+     false, kNotBelieved},
+    {"expired, freshness part by a release-only key", Keys::FreshnessByRelease, "Quorvel30", nullptr, kYear,
+     false, kNotBelieved},
+    {"expired, another product", Keys::AsBuilt, "Quorvel31", nullptr, kYear, false, kNotBelieved},
+    {"expired, no package of this language", Keys::AsBuilt, "Quorvel30", kOtherPackage, kYear, false,
+     kNotBelieved},
+    {"expired, version changed after signing", Keys::AsBuilt, "Quorvel30", nullptr, kYear, true,
+     kNotBelieved},
+};
+
+const char* VerdictName(UpdateInfoVerdict verdict)
+{
+    switch (verdict)
+    {
+    case UpdateInfoVerdict::Believed:
+        return "Believed";
+    case UpdateInfoVerdict::Expired:
+        return "Expired";
+    case UpdateInfoVerdict::NotBelieved:
+        return "NotBelieved";
+    }
+    return "?";
+}
+
+UpdateKeys KeySet(Keys keys, const std::vector<uint8_t>& release, const std::vector<uint8_t>& freshness)
+{
+    switch (keys)
+    {
+    case Keys::AsBuilt:
+        return UpdateKeys{{release}, {freshness}};
+    case Keys::ReleaseByFreshness:
+        return UpdateKeys{{freshness}, {release, freshness}};
+    case Keys::FreshnessByRelease:
+        return UpdateKeys{{release, freshness}, {release}};
+    case Keys::BothForBoth:
+        return UpdateKeys{{release, freshness}, {release, freshness}};
+    case Keys::NoFreshnessKeys:
+        return UpdateKeys{{release}, {}};
+    case Keys::NoReleaseKeys:
+        return UpdateKeys{{}, {freshness}};
+    }
+    return UpdateKeys{};
+}
+} // namespace
+
+// Each part under its own keys, the product exactly this one, this language's package,
+// and the clock before the expiry; the file as the vendor's tool stages it.
+TEST_F(ServerVersion, BelievesBothPartsUnderTheirOwnKeysForThisProductUntilItsExpiry)
+{
+    const std::vector<uint8_t>& release = m_keys.release.at(0);
+    const std::vector<uint8_t>& freshness = m_keys.freshness.at(0);
+    if (release == freshness)
+        GTEST_SKIP()
+            << "this build signs both parts with one key (configure with SEEKWELL_DEV_FRESHNESS_APART=ON)";
+    const std::string signedFile = testserver::PublishSignedVersion("3.0.1.3");
+    UpdateManifest manifest;
+    ASSERT_EQ(ManifestStatus::Valid, ParseUpdateManifest(signedFile, manifest));
+    ASSERT_EQ("Quorvel30", manifest.product);
+    std::string changedVersion = signedFile;
+    changedVersion[6] = '9';
+
+    for (const VerdictRow& row : kVerdictRows)
+    {
+        ManifestPackage expected;
+        expected.size = 7;
+        const UpdateInfoVerdict verdict = VerifyUpdateInfo(
+            row.versionChanged ? changedVersion : signedFile, row.product,
+            row.package != nullptr ? row.package : SEEKWELL_PACKAGE_NAME,
+            KeySet(row.keys, release, freshness), manifest.expires + row.nowFromExpiry, expected);
+        EXPECT_STREQ(VerdictName(row.verdict), VerdictName(verdict)) << row.edge;
+        EXPECT_EQ(row.verdict == kBelieved ? kPackage.size() : 7u, expected.size) << row.edge;
+    }
 }
