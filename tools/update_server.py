@@ -24,10 +24,13 @@ read afresh on every request (the served file itself need not exist). Its fields
                        passed. Announces no length ("Connection: close") unless
                        content_length is given (a length larger than the body, say);
                        paced by drip or chunk_size like any body
-  record_sent          a file name beside the served file: when the response ends (whole,
-                       cut, reset or abandoned by the client), the count of body bytes
-                       written to the connection is written there as a decimal line, so a
-                       test can tell how far a transfer went before the client stopped it
+  record_sent          a file name beside the served file: the count of body bytes written
+                       to the connection so far, as a decimal line, replaced whole while
+                       the body goes out (every RECORD_EVERY_S, and whenever the client is
+                       not taking more at the moment) and once more when the response ends
+                       (whole, cut, reset or abandoned by the client), so a test can tell
+                       how far a transfer went before the client stopped it, to within one
+                       piece while a client that stopped reading holds the connection
   close_after_bytes    send this many body bytes (at most the body), then close cleanly
   reset_after_bytes    send this many body bytes (at most the body), then reset (RST)
   redirect_to          Location header; body empty unless body/body_hex is given
@@ -70,6 +73,7 @@ import io
 import json
 import os
 import random
+import select
 import shutil
 import signal
 import socket
@@ -97,6 +101,8 @@ CONTENT_TYPES = {".txt": "text/plain", ".json": "application/json"}
 RESET_DRAIN_LIMIT_S = 1.0
 # The longest a held pause goes on after its own time, should a test never let it go.
 HOLD_LIMIT_S = 600.0
+# How often the count of bytes sent is brought up to date while a body goes out.
+RECORD_EVERY_S = 0.05
 # The longest an endless body goes on, should the client never stop reading it.
 ENDLESS_LIMIT_S = 600.0
 
@@ -277,7 +283,8 @@ def make_package_file(path, size, seed=0):
 
 
 def _write_atomically(path, text):
-    temporary = "%s.tmp.%d" % (path, os.getpid())
+    # Handlers of several responses may write records at once.
+    temporary = "%s.tmp.%d.%d" % (path, os.getpid(), threading.get_ident())
     with open(temporary, "w", encoding="ascii") as out:
         out.write(text)
     os.replace(temporary, path)
@@ -303,6 +310,13 @@ def _unsent_byte_count(sock):
     except OSError:
         return 0
     return struct.unpack("i", raw)[0]
+
+
+def _can_send_now(sock):
+    try:
+        return bool(select.select([], [sock], [], 0)[1])
+    except (OSError, ValueError):
+        return False
 
 
 class _ConnectionGone(Exception):
@@ -468,7 +482,8 @@ class UpdateRequestHandler(BaseHTTPRequestHandler):
                 _write_atomically(behaviour.record_path, "%d\n" % counter[0])
 
     def _send_paced_body(self, body, length, behaviour, counter):
-        """The body in pieces, as steered; counts what was written in counter[0]."""
+        """The body in pieces, as steered; counts what was written in counter[0] and,
+        now and then, in the record file."""
         end = length
         if behaviour.endless and length > 0:
             end = float("inf")
@@ -479,6 +494,8 @@ class UpdateRequestHandler(BaseHTTPRequestHandler):
         stall_at = behaviour.stall_after_bytes
         piece_size = behaviour.drip_bytes or behaviour.chunk_size or DEFAULT_CHUNK_SIZE
         endless_until = time.monotonic() + ENDLESS_LIMIT_S
+        recorded_at = time.monotonic()
+        record = behaviour.record_path
 
         sent = 0
         while True:
@@ -491,6 +508,11 @@ class UpdateRequestHandler(BaseHTTPRequestHandler):
             if stall_at is not None and stall_at > sent:
                 want = min(want, stall_at - sent)
             data = body.read(want)
+            if record is not None and (time.monotonic() - recorded_at >= RECORD_EVERY_S
+                                       or not _can_send_now(self.connection)):
+                # Before a write that may wait for a client that stopped reading.
+                _write_atomically(record, "%d\n" % sent)
+                recorded_at = time.monotonic()
             if not data and behaviour.endless:
                 # The body once more from its start.
                 if self.server.stopping.is_set() or time.monotonic() >= endless_until:
