@@ -99,7 +99,11 @@ class ServerTestCase(unittest.TestCase):
 
     def setUp(self):
         for name in os.listdir(os.path.join(self.root, STORE)):
-            os.remove(os.path.join(self.root, STORE, name))
+            # A response of an earlier test may still be ending and replace its record.
+            try:
+                os.remove(os.path.join(self.root, STORE, name))
+            except FileNotFoundError:
+                pass
 
     def put(self, url_path, data):
         path = os.path.join(self.root, url_path.lstrip("/"))
@@ -227,6 +231,8 @@ class ServingTest(ServerTestCase):
             ("held_by without a pause", b"3.0.1.5", {"held_by": ".hold"}, 500, None),
             ("held_by naming another folder", b"3.0.1.5", {"held_by": "../x", "stall_after_bytes": 1}, 500,
              None),
+            ("record_sent naming another folder", b"3.0.1.5", {"record_sent": "../sent"}, 500, None),
+            ("endless as a string", b"3.0.1.5", {"endless": "yes"}, 500, None),
         ]
         for edge, content, sidecar, status, expected_body in rows:
             with self.subTest(edge):
@@ -358,6 +364,81 @@ class ShortAndBrokenBodyTest(ServerTestCase):
         raw, error = raw_exchange(self.server.port, get_request(PACKAGE_PATH))
         self.assertEqual(raw, b"")
         self.assertIsInstance(error, ConnectionResetError)
+
+
+class EndlessBodyTest(ServerTestCase):
+    """A body that never ends, and the count of what went out before the client stopped."""
+
+    BODY = bytes(range(256)) * 40
+
+    def setUp(self):
+        super().setUp()
+        self.put(PACKAGE_PATH, self.BODY)
+        self.record = os.path.join(self.root, STORE, ".sent")
+
+    def read_then_hang_up(self, wanted):
+        """Reads the head and `wanted` body bytes, then closes; returns (head, body)."""
+        with socket.create_connection(("127.0.0.1", self.server.port), timeout=10) as sock:
+            sock.sendall(get_request(PACKAGE_PATH))
+            received = b""
+            while b"\r\n\r\n" not in received or len(split_response(received)[1]) < wanted:
+                data = sock.recv(65536)
+                self.assertTrue(data, "the body ended")
+                received += data
+        return split_response(received)
+
+    def recorded_count(self, name=".sent"):
+        path = os.path.join(self.root, STORE, name)
+        deadline = time.monotonic() + 10
+        while not os.path.exists(path):
+            self.assertLess(time.monotonic(), deadline, "nothing recorded")
+            time.sleep(0.02)
+        with open(path) as record:
+            return int(record.read())
+
+    def test_endless_body_repeats_without_length_until_the_client_goes(self):
+        self.steer(PACKAGE_PATH, endless=True, chunk_size=4096, record_sent=".sent")
+        head, body = self.read_then_hang_up(5 * len(self.BODY))
+        self.assertNotIn("Content-Length", head)
+        self.assertIn("Connection: close", head)
+        whole = len(body) // len(self.BODY) * len(self.BODY)
+        self.assertEqual(body[:whole], self.BODY * (whole // len(self.BODY)))
+        # The server noticed the client had gone, and went on serving others.
+        self.assertGreaterEqual(self.recorded_count(), 5 * len(self.BODY))
+        self.assertEqual(self.get(VERSION_PATH)[0].status, 404)
+
+    def test_endless_body_under_an_announced_length(self):
+        for announced in [4 * 1024 ** 3 - 1, len(self.BODY)]:
+            with self.subTest(announced=announced):
+                self.steer(PACKAGE_PATH, endless=True, content_length=announced)
+                head, body = self.read_then_hang_up(3 * len(self.BODY))
+                self.assertIn("Content-Length: %d" % announced, head)
+                self.assertEqual(body[:3 * len(self.BODY)], self.BODY * 3)
+
+    def test_record_of_a_client_that_stopped_reading_but_holds_on(self):
+        # A record of its own: the response goes on ending after the test.
+        self.steer(PACKAGE_PATH, endless=True, record_sent=".sent-held")
+        with socket.create_connection(("127.0.0.1", self.server.port), timeout=10) as sock:
+            sock.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 65536)
+            sock.sendall(get_request(PACKAGE_PATH))
+            self.assertTrue(sock.recv(65536))
+            # The server's writes now wait; its count stands still, a few buffers' worth.
+            time.sleep(0.5)
+            first = self.recorded_count(".sent-held")
+            time.sleep(0.3)
+            self.assertEqual(self.recorded_count(".sent-held"), first)
+            self.assertGreater(first, 0)
+            self.assertLess(first, 32 * 1024 * 1024)
+
+    def test_record_of_a_whole_and_a_cut_body(self):
+        for sidecar, count in [({}, len(self.BODY)), ({"close_after_bytes": 1000}, 1000),
+                               ({"reset_after_bytes": 3000}, 3000)]:
+            with self.subTest(sidecar=sidecar):
+                if os.path.exists(self.record):
+                    os.remove(self.record)
+                self.steer(PACKAGE_PATH, record_sent=".sent", **sidecar)
+                raw_exchange(self.server.port, get_request(PACKAGE_PATH))
+                self.assertEqual(self.recorded_count(), count)
 
 
 class TimingTest(ServerTestCase):

@@ -19,6 +19,18 @@ read afresh on every request (the served file itself need not exist). Its fields
   reset_before_headers true: reset the connection (RST) instead of answering
   stall_after_bytes    send this many body bytes, pause stall_ms (default 3600000), go on
   drip                 {"bytes": N, "every_ms": T}: N body bytes at a time, T ms apart
+  endless              true: the body never ends: once sent it is sent again, and again,
+                       until the client goes away, the server stops or ENDLESS_LIMIT_S has
+                       passed. Announces no length ("Connection: close") unless
+                       content_length is given (a length larger than the body, say);
+                       paced by drip or chunk_size like any body
+  record_sent          a file name beside the served file: the count of body bytes written
+                       to the connection so far, as a decimal line, replaced whole while
+                       the body goes out (every RECORD_EVERY_S, and whenever the client is
+                       not taking more at the moment) and once more when the response ends
+                       (whole, cut, reset or abandoned by the client), so a test can tell
+                       how far a transfer went before the client stopped it, to within one
+                       piece while a client that stopped reading holds the connection
   close_after_bytes    send this many body bytes (at most the body), then close cleanly
   reset_after_bytes    send this many body bytes (at most the body), then reset (RST)
   redirect_to          Location header; body empty unless body/body_hex is given
@@ -74,6 +86,7 @@ import io
 import json
 import os
 import random
+import select
 import shutil
 import signal
 import socket
@@ -103,6 +116,10 @@ CONTENT_TYPES = {".txt": "text/plain", ".json": "application/json"}
 RESET_DRAIN_LIMIT_S = 1.0
 # The longest a held pause goes on after its own time, should a test never let it go.
 HOLD_LIMIT_S = 600.0
+# How often the count of bytes sent is brought up to date while a body goes out.
+RECORD_EVERY_S = 0.05
+# The longest an endless body goes on, should the client never stop reading it.
+ENDLESS_LIMIT_S = 600.0
 
 
 class BehaviourError(ValueError):
@@ -117,6 +134,10 @@ def _is_number(value):
     return isinstance(value, (int, float)) and not isinstance(value, bool)
 
 
+def _is_file_name(value):
+    return isinstance(value, str) and value not in ("", ".", "..") and not set(value) & set("/\\\0")
+
+
 def _require(condition, message):
     if not condition:
         raise BehaviourError(message)
@@ -129,7 +150,7 @@ class Behaviour:
         "status", "body", "body_hex", "headers", "content_length", "omit_content_length",
         "delay_headers_ms", "reset_before_headers", "stall_after_bytes", "stall_ms", "held_by", "drip",
         "close_after_bytes", "reset_after_bytes", "redirect_to", "chunk_size",
-        "refuse_connections_ms",
+        "refuse_connections_ms", "endless", "record_sent",
     }
 
     def __init__(self, fields=None):
@@ -166,6 +187,10 @@ class Behaviour:
         self.omit_content_length = self._flag(fields, "omit_content_length")
         _require(not (self.omit_content_length and self.content_length is not None),
                  "give content_length or omit_content_length, not both")
+        self.endless = self._flag(fields, "endless")
+        # An endless body has no length of its own to announce.
+        if self.endless and self.content_length is None:
+            self.omit_content_length = True
 
         self.delays_headers = "delay_headers_ms" in fields
         self.delay_headers_s = self._millis(fields, "delay_headers_ms", 0)
@@ -198,12 +223,14 @@ class Behaviour:
 
         self.held_by = fields.get("held_by")
         if self.held_by is not None:
-            _require(isinstance(self.held_by, str) and self.held_by not in ("", ".", "..")
-                     and not set(self.held_by) & set("/\\\0"), "held_by must be a file name")
+            _require(_is_file_name(self.held_by), "held_by must be a file name")
             _require(self.delays_headers or self.stall_after_bytes is not None or self.refuses_connections,
                      "held_by needs delay_headers_ms, stall_after_bytes or refuse_connections_ms")
+        self.record_sent = fields.get("record_sent")
+        _require(self.record_sent is None or _is_file_name(self.record_sent), "record_sent must be a file name")
         # Set by load_behaviour, which knows the folder.
         self.hold_path = None
+        self.record_path = None
 
     @staticmethod
     def _count(fields, name):
@@ -226,8 +253,8 @@ class Behaviour:
 
     @property
     def paced(self):
-        return (self.drip_bytes is not None or self.chunk_size is not None
-                or self.stall_after_bytes is not None or self.close_after_bytes is not None
+        return (self.drip_bytes is not None or self.chunk_size is not None or self.endless
+                or self.record_sent is not None or self.stall_after_bytes is not None or self.close_after_bytes is not None
                 or self.reset_after_bytes is not None)
 
 
@@ -251,6 +278,8 @@ def load_behaviour(sidecar_path):
         raise BehaviourError("%s: %s" % (sidecar_path, error)) from None
     if behaviour.held_by is not None:
         behaviour.hold_path = os.path.join(os.path.dirname(sidecar_path), behaviour.held_by)
+    if behaviour.record_sent is not None:
+        behaviour.record_path = os.path.join(os.path.dirname(sidecar_path), behaviour.record_sent)
     return behaviour
 
 
@@ -274,7 +303,8 @@ def _read_package(path):
 
 
 def _write_atomically(path, text):
-    temporary = "%s.tmp.%d" % (path, os.getpid())
+    # Handlers of several responses may write records at once.
+    temporary = "%s.tmp.%d.%d" % (path, os.getpid(), threading.get_ident())
     with open(temporary, "w", encoding="ascii") as out:
         out.write(text)
     os.replace(temporary, path)
@@ -300,6 +330,13 @@ def _unsent_byte_count(sock):
     except OSError:
         return 0
     return struct.unpack("i", raw)[0]
+
+
+def _can_send_now(sock):
+    try:
+        return bool(select.select([], [sock], [], 0)[1])
+    except (OSError, ValueError):
+        return False
 
 
 class _ConnectionGone(Exception):
@@ -456,13 +493,29 @@ class UpdateRequestHandler(BaseHTTPRequestHandler):
         if not behaviour.paced and not isinstance(body, io.BytesIO):
             return self.connection.sendfile(body, 0, length) if length else 0
 
+        # Written also when the client goes away mid-body: that is when it matters most.
+        counter = [0]
+        try:
+            return self._send_paced_body(body, length, behaviour, counter)
+        finally:
+            if behaviour.record_path is not None:
+                _write_atomically(behaviour.record_path, "%d\n" % counter[0])
+
+    def _send_paced_body(self, body, length, behaviour, counter):
+        """The body in pieces, as steered; counts what was written in counter[0] and,
+        now and then, in the record file."""
         end = length
+        if behaviour.endless and length > 0:
+            end = float("inf")
         if behaviour.close_after_bytes is not None:
             end = min(end, behaviour.close_after_bytes)
         if behaviour.reset_after_bytes is not None:
             end = min(end, behaviour.reset_after_bytes)
         stall_at = behaviour.stall_after_bytes
         piece_size = behaviour.drip_bytes or behaviour.chunk_size or DEFAULT_CHUNK_SIZE
+        endless_until = time.monotonic() + ENDLESS_LIMIT_S
+        recorded_at = time.monotonic()
+        record = behaviour.record_path
 
         sent = 0
         while True:
@@ -475,17 +528,29 @@ class UpdateRequestHandler(BaseHTTPRequestHandler):
             if stall_at is not None and stall_at > sent:
                 want = min(want, stall_at - sent)
             data = body.read(want)
+            if record is not None and (time.monotonic() - recorded_at >= RECORD_EVERY_S
+                                       or not _can_send_now(self.connection)):
+                # Before a write that may wait for a client that stopped reading.
+                _write_atomically(record, "%d\n" % sent)
+                recorded_at = time.monotonic()
+            if not data and behaviour.endless:
+                # The body once more from its start.
+                if self.server.stopping.is_set() or time.monotonic() >= endless_until:
+                    break
+                body.seek(0)
+                data = body.read(want)
             if not data:
                 break
             self.wfile.write(data)
             sent += len(data)
+            counter[0] = sent
             if behaviour.drip_bytes is not None and sent < end:
                 self._pause(behaviour.drip_pause_s)
 
         if behaviour.reset_after_bytes is not None:
             self._reset_connection()
             return None
-        if behaviour.close_after_bytes is not None or sent < length:
+        if behaviour.close_after_bytes is not None or sent != length:
             self.close_connection = True
         return sent
 

@@ -18,6 +18,9 @@ enum class DownloadVerdict
     NoTemporaryFile,
     // The platform's download call failed, the time limit included.
     TransferFailed,
+    // The server announced, or began to deliver, plainly more than the signed size: the
+    // transfer was stopped there (an endless body, say).
+    Oversized,
     // The server answered with a status outside 2xx (an error page is not a package).
     HttpError,
     // Nothing arrived, or fewer bytes than the server announced.
@@ -44,7 +47,8 @@ struct DownloadOutcome
 // Downloads `url` into a temporary file beside `target` and moves it onto `target`
 // only when the whole package arrived without an error status and is, byte for byte,
 // the `expected` package of the signed manifest. Reports to `progress` while the
-// transfer runs, and gives up once the download's time limit has passed.
+// transfer runs, gives up once the download's time limit has passed, and stops at once
+// when the response announces or delivers plainly more than the expected size.
 [[nodiscard]] DownloadOutcome DownloadPackage(const std::string& url, const std::string& target,
                                               const ManifestPackage& expected,
                                               IDownloadProgress& progress) noexcept;

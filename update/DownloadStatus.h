@@ -29,7 +29,8 @@ class CDownloadStatus : public IBindStatusCallback
     HRESULT STDMETHODCALLTYPE GetPriority(LONG* priority) noexcept override;
     HRESULT STDMETHODCALLTYPE OnLowResource(DWORD reserved) noexcept override;
     // Moves the bar to the notification's percentage and drains the message queue;
-    // E_ABORT without either once the deadline has passed.
+    // E_ABORT without either once the deadline has passed, or once the byte count or
+    // the announced total is beyond the byte limit.
     HRESULT STDMETHODCALLTYPE OnProgress(ULONG progress, ULONG progressMax, ULONG statusCode,
                                          LPCWSTR statusText) noexcept override;
     HRESULT STDMETHODCALLTYPE OnStopBinding(HRESULT result, LPCWSTR error) noexcept override;
@@ -46,6 +47,13 @@ class CDownloadStatus : public IBindStatusCallback
     bool DeadlineArmed() const noexcept { return m_deadlineArmed != 0; }
     // Seconds since 1970; the last second in which a notification is still accepted.
     int64_t Deadline() const noexcept { return m_deadline; }
+
+    // Bounds the transfer to a package of `signedSize` bytes: a response that announces,
+    // or a body that reaches, more than DownloadByteLimit of it is stopped at once.
+    // Without it any length is taken.
+    void LimitTo(uint64_t signedSize) noexcept;
+    // True once the transfer was stopped for announcing or delivering too much.
+    bool Oversized() const noexcept { return m_oversized; }
 
     // HTTP status of the response, 0 while none has been seen.
     DWORD HttpStatus() const noexcept { return m_httpStatus; }
@@ -79,5 +87,8 @@ class CDownloadStatus : public IBindStatusCallback
     DWORD m_httpStatus = 0;
     uint32_t m_bytesNotified = 0;
     uint32_t m_announcedTotal = 0;
+    bool m_limited = false;
+    uint64_t m_byteLimit = 0;
+    bool m_oversized = false;
     CHttpNegotiate m_negotiate{*this};
 };

@@ -1,8 +1,22 @@
 #include "DownloadStatus.h"
 
 #include <cstring>
+#include <string>
 
 #include "DownloadMath.h"
+
+namespace
+{
+// Header names and the digits of their values are ASCII; anything else becomes '?', which
+// no length holds.
+std::string AsciiHeaders(LPCWSTR headers)
+{
+    std::string ascii;
+    for (const wchar_t* c = headers; *c != L'\0'; ++c)
+        ascii += *c < 0x80 ? static_cast<char>(*c) : '?';
+    return ascii;
+}
+} // namespace
 
 CDownloadStatus::CDownloadStatus(IDownloadProgress& progress) noexcept : m_progress(progress) {}
 
@@ -45,7 +59,9 @@ HRESULT CDownloadStatus::OnLowResource(DWORD) noexcept
 
 // Every notification, whatever its kind, moves the bar: one that carries no total sets
 // it to 0. The time limit can only act here, so a transfer that stalls without
-// notifications is not cut off by it.
+// notifications is not cut off by it. A body beyond the byte limit is stopped at the
+// first notification that shows it, however long the server would go on sending: the
+// disk would fill long before the time limit.
 HRESULT CDownloadStatus::OnProgress(ULONG progress, ULONG progressMax, ULONG, LPCWSTR) noexcept
 {
     if (m_deadlineArmed != 0 && DeadlinePassed(m_progress.NowSeconds(), m_deadline))
@@ -55,6 +71,10 @@ HRESULT CDownloadStatus::OnProgress(ULONG progress, ULONG progressMax, ULONG, LP
         m_bytesNotified = progress;
     if (progressMax > m_announcedTotal)
         m_announcedTotal = progressMax;
+    if (m_limited && (progress > m_byteLimit || progressMax > m_byteLimit))
+        m_oversized = true;
+    if (m_oversized)
+        return E_ABORT;
 
     m_progress.SetDownloadProgress(ProgressPercent(progress, progressMax));
     PumpMessages();
@@ -84,6 +104,12 @@ HRESULT CDownloadStatus::OnObjectAvailable(REFIID, IUnknown*) noexcept
 void CDownloadStatus::PumpMessages() noexcept
 {
     m_progress.PumpMessages();
+}
+
+void CDownloadStatus::LimitTo(uint64_t signedSize) noexcept
+{
+    m_limited = true;
+    m_byteLimit = DownloadByteLimit(signedSize);
 }
 
 void CDownloadStatus::ArmDeadline() noexcept
@@ -126,12 +152,19 @@ HRESULT CDownloadStatus::CHttpNegotiate::BeginningTransaction(LPCWSTR, LPCWSTR, 
 }
 
 // The platform's download call reports an error page as a completed download, so the
-// status is kept here and judged once the transfer has ended.
-HRESULT CDownloadStatus::CHttpNegotiate::OnResponse(DWORD status, LPCWSTR, LPCWSTR,
+// status is kept here and judged once the transfer has ended. A length announced beyond
+// the byte limit stops the transfer before its body: the platform carries no total in
+// its notifications until data has arrived, and may read a fast body to its end (or
+// for ever) before it notifies again. The abort is asked for here and, should the
+// platform go on regardless, again at the next notification.
+HRESULT CDownloadStatus::CHttpNegotiate::OnResponse(DWORD status, LPCWSTR responseHeaders, LPCWSTR,
                                                     LPWSTR* additionalRequestHeaders) noexcept
 {
     if (additionalRequestHeaders != nullptr)
         *additionalRequestHeaders = nullptr;
     m_outer.m_httpStatus = status;
-    return S_OK;
+    if (m_outer.m_limited && responseHeaders != nullptr &&
+        LargestContentLength(AsciiHeaders(responseHeaders)) > m_outer.m_byteLimit)
+        m_outer.m_oversized = true;
+    return m_outer.m_oversized ? E_ABORT : S_OK;
 }

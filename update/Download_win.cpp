@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "DownloadMath.h"
 #include "DownloadStatus.h"
 #include "Handles.h"
 #include "PackageCheck.h"
@@ -127,6 +128,7 @@ DownloadOutcome DownloadPackage(const std::string& url, const std::string& targe
 
     // The time limit counts from just before the transfer starts.
     CDownloadStatus status(progress);
+    status.LimitTo(expected.size);
     status.ArmDeadline();
     outcome.transferResult = URLDownloadToFileA(nullptr, url.c_str(), temporary.Path().c_str(), 0, &status);
     outcome.httpStatus = status.HttpStatus();
@@ -135,6 +137,15 @@ DownloadOutcome DownloadPackage(const std::string& url, const std::string& targe
     // The platform keeps a second copy of the package in its internet cache; nothing
     // but the chosen folder is to hold it.
     ForgetCachedCopy(url);
+    // A body the platform took in whole before it notified again may have run past the
+    // limit unseen; what was written tells.
+    const int64_t written = FileSize(temporary.Path());
+    if (status.Oversized() || (outcome.transferResult == S_OK && written > 0 &&
+                               static_cast<uint64_t>(written) > DownloadByteLimit(expected.size)))
+    {
+        outcome.verdict = DownloadVerdict::Oversized;
+        return outcome;
+    }
     if (outcome.transferResult != S_OK)
     {
         outcome.verdict = DownloadVerdict::TransferFailed;
@@ -148,7 +159,7 @@ DownloadOutcome DownloadPackage(const std::string& url, const std::string& targe
         outcome.verdict = DownloadVerdict::HttpError;
         return outcome;
     }
-    if (!WholeBodyArrived(status, FileSize(temporary.Path())))
+    if (!WholeBodyArrived(status, written))
     {
         outcome.verdict = DownloadVerdict::ShortBody;
         return outcome;

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "Crypto.h"
+#include "DownloadMath.h"
 #include "Handles.h"
 #include "SystemClock.h"
 #include "UpdateInfo.h"
@@ -55,9 +56,18 @@ bool EndedBeforeAnnouncedLength(HINTERNET request, DWORD received)
 
 // Reads the whole body into `body`, up to one byte past the size limit so that a file
 // too large to be a manifest shows as such. False when the server cannot be reached,
-// answers with a status outside 2xx, or ends the body before its announced length.
+// answers with a status outside 2xx, ends the body before its announced length, or has
+// not delivered all of it within the version file's deadline.
 bool FetchVersionFile(const std::string& url, std::string& body)
 {
+    // The time-outs bound each wait on the network, not their sum: a server that drips
+    // the file a byte at a time, each byte inside the time-outs, would hold the check
+    // for as long as it likes. The tick count is a monotonic clock on every system the
+    // updater runs on (its 64-bit form is not); TicksPassed reads it across a wrap. The
+    // deadline is looked at whenever a call returns, so a single call that never returns
+    // (a platform that ignores the time-outs, against a server that stalls) still holds
+    // the check.
+    const DWORD started = GetTickCount();
     UniqueInternetHandle session(
         InternetOpenA(kAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, INTERNET_FLAG_NO_CACHE_WRITE));
     if (!session)
@@ -74,7 +84,7 @@ bool FetchVersionFile(const std::string& url, std::string& body)
     UniqueInternetHandle request(InternetOpenUrlA(session.get(), url.c_str(), kNoCacheHeaders,
                                                   static_cast<DWORD>(-1),
                                                   INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0));
-    if (!request)
+    if (!request || TicksPassed(started, GetTickCount(), kVersionFileDeadlineMs))
         return false;
     // An error page, a captive portal's page or a proxy's refusal is not a version file.
     if (!IsSuccessStatus(request.get()))
@@ -84,8 +94,18 @@ bool FetchVersionFile(const std::string& url, std::string& body)
     char chunk[kChunkSize];
     while (body.size() <= kMaxVersionFileBytes)
     {
+        // Some platforms (Wine) hold a read until the whole buffer or the announced length
+        // has arrived, so one read of a dripped file would take as long as the server
+        // likes. Asked first, the platform waits only for the next bytes, and the read
+        // takes what is there without waiting.
+        DWORD available = 0;
+        if (!InternetQueryDataAvailable(request.get(), &available, 0, 0) ||
+            TicksPassed(started, GetTickCount(), kVersionFileDeadlineMs))
+            return false;
+        const DWORD wanted = available == 0 ? sizeof chunk : std::min<DWORD>(available, sizeof chunk);
         DWORD delivered = 0;
-        if (!InternetReadFile(request.get(), chunk, sizeof chunk, &delivered))
+        if (!InternetReadFile(request.get(), chunk, wanted, &delivered) ||
+            TicksPassed(started, GetTickCount(), kVersionFileDeadlineMs))
             return false;
         if (delivered == 0)
             return !EndedBeforeAnnouncedLength(request.get(), static_cast<DWORD>(body.size()));

@@ -1,5 +1,6 @@
 // The fault matrix of the update check: a version file the server refuses, resets, cuts
-// short, answers with an error status or pads to a megabyte, and a server that stalls.
+// short, answers with an error status, pads to a megabyte or drips past the deadline,
+// and a server that stalls.
 #include "FaultMatrix.h"
 #include "SignedRelease.h"
 
@@ -124,7 +125,28 @@ struct VersionFault
     std::string sidecar;
     bool routeNowhere;
     CheckOutcome outcome;
+    // How long the check may take; a row past the version file's deadline needs it.
+    DWORD patienceMs = kCheckPatienceMs;
+    // The server records the body bytes it sent, and the row requires that the updater
+    // gave up before the whole file had gone out.
+    bool endsBeforeTheWholeFile = false;
 };
+
+// A byte every 100 ms: a signed version file takes a minute or more to arrive whole, each
+// byte well inside the per-call time-outs; the version file's deadline of 30 s ends the
+// read about half-way.
+constexpr const char* kDripByteByByte = R"({"drip": {"bytes": 1, "every_ms": 100}})";
+constexpr DWORD kVersionFileDeadlineMs = 30000;
+
+std::string Sidecar(const VersionFault& row)
+{
+    if (!row.endsBeforeTheWholeFile)
+        return row.sidecar;
+    testserver::ClearSentRecord(std::string(".sent-") + row.edge);
+    std::string sidecar = row.sidecar;
+    sidecar.insert(sidecar.size() - 1, ", " + testserver::RecordSentField(std::string(".sent-") + row.edge));
+    return sidecar;
+}
 
 // Rows show as their edge in test lists (and in ctest names).
 void PrintTo(const VersionFault& row, std::ostream* out)
@@ -140,16 +162,25 @@ class VersionFileFault : public FaultMatrix, public ::testing::WithParamInterfac
 TEST_P(VersionFileFault, IsReportedWithoutHangOrLoss)
 {
     const VersionFault& row = GetParam();
-    ServeVersionBody(row.kind, row.body, row.sidecar);
+    ServeVersionBody(row.kind, row.body, Sidecar(row));
     if (row.routeNowhere)
         testserver::RouteUpdateHostNowhere();
     TakeSnapshots();
     LaunchAndStart();
     const DWORD started = GetTickCount();
-    HWND box = m_updater.WaitForModal(kCheckPatienceMs);
+    HWND box = m_updater.WaitForModal(row.patienceMs);
     ASSERT_NE(nullptr, box) << "the check did not end";
     Record(std::string(row.edge) + ".check_ms", std::to_string(GetTickCount() - started));
     Record(std::string(row.edge) + ".version_requests", std::to_string(CountRequestsFor("version.txt")));
+    if (row.endsBeforeTheWholeFile)
+    {
+        const long long sent = testserver::RecordedBytesSent(std::string(".sent-") + row.edge);
+        const size_t whole = testfiles::ReadFileBytes(testserver::ProductFolder() + "\\version.txt").size();
+        Record(std::string(row.edge) + ".bytes_sent", std::to_string(sent));
+        Record(std::string(row.edge) + ".file_bytes", std::to_string(whole));
+        EXPECT_GT(sent, 0);
+        EXPECT_LT(sent, static_cast<long long>(whole));
+    }
     const ui::MessageBoxView view = ReadBox(box);
     EXPECT_EQ(static_cast<UINT>(MB_ICONEXCLAMATION | MB_OK), view.Style());
     EXPECT_EQ("", view.caption);
@@ -183,6 +214,8 @@ INSTANTIATE_TEST_SUITE_P(
                      CheckOutcome::Unreachable},
         VersionFault{"TwoGigabyteLengthShortBody", Body::Signed, "", R"({"content_length": 2147483648})",
                      false, CheckOutcome::Unreachable},
+        VersionFault{"DrippedPastTheDeadline", Body::Signed, "", kDripByteByByte, false,
+                     CheckOutcome::Unreachable, kVersionFileDeadlineMs + kCheckPatienceMs, true},
         VersionFault{"OneMegabyteFile", Body::SignedAndPadded, "", "", false, CheckOutcome::Unverified},
         VersionFault{"OneMegabyteFileWithoutLength", Body::SignedAndPadded, "",
                      R"({"omit_content_length": true})", false, CheckOutcome::Unverified},

@@ -203,6 +203,33 @@ void Clear()
         Remove(ProductFolder() + "\\" + name);
 }
 
+std::string RecordSentField(const std::string& name)
+{
+    return "\"record_sent\": \"" + name + "\"";
+}
+
+void ClearSentRecord(const std::string& name)
+{
+    Remove(ProductFolder() + "\\" + name);
+}
+
+long long RecordedBytesSent(const std::string& name, unsigned long timeoutMs)
+{
+    const std::string path = ProductFolder() + "\\" + name;
+    const DWORD start = GetTickCount();
+    for (;;)
+    {
+        // The server replaces the record whole, so a record that is there is complete.
+        std::ifstream in(path);
+        long long bytes = -1;
+        if (in >> bytes)
+            return bytes;
+        if (GetTickCount() - start >= timeoutMs)
+            return -1;
+        Sleep(20);
+    }
+}
+
 std::vector<std::string> RequestLog()
 {
     std::vector<std::string> lines;

@@ -64,6 +64,20 @@ class Hold
     std::string m_path;
 };
 
+// A sidecar field that has the server record, in the file `name` of the product folder,
+// how many body bytes it has sent (kept up to date while the body goes out, and once
+// more when the response ends). Its name starts with a dot: staged releases do not list
+// it. Each response of a test gets a name of its own: a response the client abandoned
+// may go on writing its record for a while.
+std::string RecordSentField(const std::string& name);
+
+// Removes a record, before a response that will write it.
+void ClearSentRecord(const std::string& name);
+
+// Body bytes in the record `name`, waiting at most `timeoutMs` for it to appear; -1
+// when none came.
+long long RecordedBytesSent(const std::string& name, unsigned long timeoutMs = 10000);
+
 // Sends the compiled-in update host to the local server (prefix-wide, so programs the
 // tests start follow it too).
 void RouteUpdateHostToServer();
