@@ -68,6 +68,8 @@ bool FetchVersionFile(const std::string& url, std::string& body)
     // (a platform that ignores the time-outs, against a server that stalls) still holds
     // the check.
     const DWORD started = GetTickCount();
+    const auto pastDeadline = [started]
+    { return TicksPassed(started, GetTickCount(), kVersionFileDeadlineMs); };
     UniqueInternetHandle session(
         InternetOpenA(kAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, INTERNET_FLAG_NO_CACHE_WRITE));
     if (!session)
@@ -84,7 +86,7 @@ bool FetchVersionFile(const std::string& url, std::string& body)
     UniqueInternetHandle request(InternetOpenUrlA(session.get(), url.c_str(), kNoCacheHeaders,
                                                   static_cast<DWORD>(-1),
                                                   INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0));
-    if (!request || TicksPassed(started, GetTickCount(), kVersionFileDeadlineMs))
+    if (!request || pastDeadline())
         return false;
     // An error page, a captive portal's page or a proxy's refusal is not a version file.
     if (!IsSuccessStatus(request.get()))
@@ -99,13 +101,11 @@ bool FetchVersionFile(const std::string& url, std::string& body)
         // likes. Asked first, the platform waits only for the next bytes, and the read
         // takes what is there without waiting.
         DWORD available = 0;
-        if (!InternetQueryDataAvailable(request.get(), &available, 0, 0) ||
-            TicksPassed(started, GetTickCount(), kVersionFileDeadlineMs))
+        if (!InternetQueryDataAvailable(request.get(), &available, 0, 0) || pastDeadline())
             return false;
         const DWORD wanted = available == 0 ? sizeof chunk : std::min<DWORD>(available, sizeof chunk);
         DWORD delivered = 0;
-        if (!InternetReadFile(request.get(), chunk, wanted, &delivered) ||
-            TicksPassed(started, GetTickCount(), kVersionFileDeadlineMs))
+        if (!InternetReadFile(request.get(), chunk, wanted, &delivered) || pastDeadline())
             return false;
         if (delivered == 0)
             return !EndedBeforeAnnouncedLength(request.get(), static_cast<DWORD>(body.size()));
