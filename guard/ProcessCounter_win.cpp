@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "Bitness.h"
 #include "Handles.h"
 #include "Mbcs.h"
 #include "Platform.h"
@@ -15,8 +16,6 @@ constexpr DWORD kVersionInfoSize = 148;
 constexpr DWORD kNoPlatform = 0xFFFFFFFF;
 
 constexpr DWORD kSnapProcesses = TH32CS_SNAPPROCESS;
-// PROCESSENTRY32 in its ANSI form, the size every system's Toolhelp accepts.
-constexpr DWORD kProcessEntrySize = 296;
 static_assert(sizeof(PROCESSENTRY32) == kProcessEntrySize, "PROCESSENTRY32 is the ANSI record");
 
 constexpr DWORD kMaxProcessIds = 1024;

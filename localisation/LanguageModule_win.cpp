@@ -3,6 +3,7 @@
 #include <atomic>
 #include <vector>
 
+#include "Bitness.h"
 #include "CodePageRule.h"
 #include "Handles.h"
 #include "ModulePath.h"
@@ -30,7 +31,8 @@ struct UserLanguageSettings
 bool UserSettingsReadable()
 {
     UniqueRegistryKey user;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsSubkey, 0, KEY_QUERY_VALUE, user.put()) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsSubkey, 0, KEY_QUERY_VALUE | kSettingsRegistryView,
+                      user.put()) != ERROR_SUCCESS)
         return false;
     std::string appPath;
     std::string language;
@@ -42,7 +44,8 @@ UserLanguageSettings ReadUserLanguageSettings()
 {
     UserLanguageSettings settings;
     UniqueRegistryKey user;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsSubkey, 0, KEY_QUERY_VALUE, user.put()) == ERROR_SUCCESS)
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsSubkey, 0, KEY_QUERY_VALUE | kSettingsRegistryView,
+                      user.put()) == ERROR_SUCCESS)
     {
         if (!ReadRegistryText(user.get(), kAppPathValue, kUserTextBuffer, settings.appPath))
             settings.appPath.clear();
@@ -147,8 +150,8 @@ HMODULE LoadLanguageModule()
         return module;
 
     UniqueRegistryKey machine;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsSubkey, 0, KEY_QUERY_VALUE, machine.put()) !=
-        ERROR_SUCCESS)
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsSubkey, 0, KEY_QUERY_VALUE | kSettingsRegistryView,
+                      machine.put()) != ERROR_SUCCESS)
         return nullptr;
     // Without a readable per-machine language there is nothing to try a second time;
     // the first attempt's error is then the one reported.

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "Bitness.h"
 #include "Handles.h"
 #include "SettingsTable.h"
 
@@ -56,10 +57,12 @@ void SeedUserSettings(const std::optional<std::string>& installDirectory,
     UniqueRegistryKey created;
     char emptyClass[] = "";
     if (RegCreateKeyExA(HKEY_CURRENT_USER, kSettingsSubkey, 0, emptyClass, REG_OPTION_NON_VOLATILE,
-                        KEY_READ | KEY_WRITE, nullptr, created.put(), nullptr) != ERROR_SUCCESS)
+                        KEY_READ | KEY_WRITE | kSettingsRegistryView, nullptr, created.put(),
+                        nullptr) != ERROR_SUCCESS)
         return;
     UniqueRegistryKey writable;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsSubkey, 0, KEY_WRITE, writable.put()) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsSubkey, 0, KEY_WRITE | kSettingsRegistryView,
+                      writable.put()) != ERROR_SUCCESS)
         return;
     for (const DefaultSetting& setting : kDefaultSettings)
     {
@@ -72,8 +75,8 @@ void SeedUserSettings(const std::optional<std::string>& installDirectory,
 void CopyMachineSettings()
 {
     UniqueRegistryKey machine;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsSubkey, 0, KEY_QUERY_VALUE, machine.put()) !=
-        ERROR_SUCCESS)
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsSubkey, 0, KEY_QUERY_VALUE | kSettingsRegistryView,
+                      machine.put()) != ERROR_SUCCESS)
         return;
     std::optional<std::string> installDirectory;
     std::optional<std::string> language;

@@ -31,20 +31,62 @@ dev_freshness_key() {
     fi
 }
 
+# wine64_loader: the path of Wine's 64-bit loader, or nothing when it is not installed.
+wine64_loader() {
+    local candidate
+    for candidate in /usr/lib/wine/wine64 /usr/lib64/wine/wine64 /opt/wine-stable/bin/wine64; do
+        if [ -x "$candidate" ]; then
+            echo "$candidate"
+            return 0
+        fi
+    done
+    return 1
+}
+
+# use_wine64_loader DIR: every later `wine`, `wineboot` and `winecfg` of this shell and its
+# children runs Wine's 64-bit loader directly. Debian's launchers of those names take the
+# 32-bit loader whenever it is installed, even for a 64-bit prefix, and that loader cannot
+# start on a host without 32-bit execution.
+use_wine64_loader() {
+    local loader
+    loader=$(wine64_loader) || { echo "wine: Wine's 64-bit loader (package wine64) is missing" >&2; return 1; }
+    mkdir -p "$1"
+    printf '#!/bin/sh\nexec %s "$@"\n' "$loader" >"$1/wine"
+    local tool
+    for tool in wineboot winecfg; do
+        printf '#!/bin/sh\nexec %s %s.exe "$@"\n' "$loader" "$tool" >"$1/$tool"
+    done
+    chmod 755 "$1"/wine "$1"/wineboot "$1"/winecfg
+    export WINELOADER="$loader" PATH="$1:$PATH"
+}
+
 # start_wine_session NAME: WORK=/tmp/seekwell-NAME.XXXXXX holding the prefix (pfx) and
-# the server's folder (www); the prefix is made at once. It is 32-bit, or 64-bit when
-# SEEKWELL_WINE_ARCH=win64: the Windows programs then run under WoW64 and are told so
-# (SEEKWELL_TEST_WOW64=1), and the tests' stand-ins for the mail programs are 64-bit.
+# the server's folder (www); the prefix is made at once. SEEKWELL_WINE_ARCH picks it:
+#   win32 (default)  a 32-bit prefix, for the 32-bit build;
+#   win64            a 64-bit prefix where the 32-bit build runs under WoW64 (the programs
+#                    are told so: SEEKWELL_TEST_WOW64=1) and the tests' stand-ins for the
+#                    mail programs are 64-bit;
+#   win64-native     a 64-bit prefix run by Wine's 64-bit loader alone, for the 64-bit
+#                    build (hosts that cannot run 32-bit code have only this one).
 start_wine_session() {
     WORK=$(mktemp -d "/tmp/seekwell-$1.XXXXXX")
-    export WINEPREFIX="$WORK/pfx" WINEARCH="${SEEKWELL_WINE_ARCH:-win32}" WINEDEBUG=-all \
-        WINEDLLOVERRIDES="mscoree=;mshtml=" LANG=en_US.UTF-8
-    if [ "$WINEARCH" = win64 ]; then
-        export SEEKWELL_TEST_WOW64=1
-    else
-        unset SEEKWELL_TEST_WOW64
-    fi
     trap end_wine_session EXIT
+    local arch="${SEEKWELL_WINE_ARCH:-win32}"
+    unset SEEKWELL_TEST_WOW64
+    case "$arch" in
+        win32) ;;
+        win64) export SEEKWELL_TEST_WOW64=1 ;;
+        win64-native)
+            use_wine64_loader "$WORK/bin" || return 1
+            arch=win64
+            ;;
+        *)
+            echo "wine session: unknown SEEKWELL_WINE_ARCH '$arch' (win32, win64 or win64-native)" >&2
+            return 1
+            ;;
+    esac
+    export WINEPREFIX="$WORK/pfx" WINEARCH="$arch" WINEDEBUG=-all \
+        WINEDLLOVERRIDES="mscoree=;mshtml=" LANG=en_US.UTF-8
     # Tells the Windows test programs that a session runs them: a missing or silent
     # update server is then a failure that names what is missing.
     export SEEKWELL_TEST_SESSION=1

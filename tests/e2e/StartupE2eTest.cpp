@@ -1,5 +1,6 @@
 // Start-up as a user sees it: the updater dialog, its texts and states, how it ends,
 // and what happens without a language module.
+#include "Bitness.h"
 #include "EndToEnd.h"
 #include "StandInPrograms.h"
 
@@ -110,8 +111,8 @@ TEST_F(Startup, WithoutUserSettingsTheyAreSeededFromTheMachine)
               testsettings::TextOf(testsettings::ReadAll(HKEY_CURRENT_USER), "AppPath"));
     // In a 64-bit prefix the machine's settings sit where a 32-bit installer writes them,
     // in the 32-bit view (Software\Wow6432Node to 64-bit programs), and the updater found
-    // them there.
-    if (standin::InWow64Prefix())
+    // them there, the 64-bit build as the 32-bit one under WoW64.
+    if (standin::InWow64Prefix() || kIs64BitBuild)
     {
         EXPECT_TRUE(MachineKeyInNativeView("Software\\Wow6432Node\\Brannick\\Quorvel"));
         EXPECT_FALSE(MachineKeyInNativeView(kSettingsSubkey));
@@ -121,7 +122,7 @@ TEST_F(Startup, WithoutUserSettingsTheyAreSeededFromTheMachine)
 TEST_F(Startup, WithoutLanguageModuleOrMachineKeyTextsAreEmpty)
 {
     m_installation.RemoveLanguage("English");
-    RegDeleteTreeA(HKEY_LOCAL_MACHINE, kSettingsSubkey);
+    testsettings::DeleteSettings(HKEY_LOCAL_MACHINE);
     ASSERT_TRUE(m_updater.Launch(m_installation));
     HWND dialog = m_updater.Dialog();
     EXPECT_EQ("", ui::Text(dialog));

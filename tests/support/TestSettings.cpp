@@ -1,19 +1,36 @@
 #include "TestSettings.h"
 
+#include "Bitness.h"
 #include "SettingsTable.h"
 
 namespace testsettings
 {
+void DeleteSettings(HKEY root)
+{
+    // RegDeleteTreeA has no view of its own: it follows the handle it is given.
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(root, kSettingsSubkey, 0, KEY_ALL_ACCESS | kSettingsRegistryView, &key) != ERROR_SUCCESS)
+        return;
+    (void)RegDeleteTreeA(key, nullptr);
+    RegCloseKey(key);
+    HKEY parent = nullptr;
+    if (RegOpenKeyExA(root, "Software\\Brannick", 0, KEY_ALL_ACCESS | kSettingsRegistryView, &parent) !=
+        ERROR_SUCCESS)
+        return;
+    (void)RegDeleteKeyA(parent, "Quorvel");
+    RegCloseKey(parent);
+}
+
 void ClearSettings()
 {
-    (void)RegDeleteTreeA(HKEY_CURRENT_USER, kSettingsSubkey);
-    (void)RegDeleteTreeA(HKEY_LOCAL_MACHINE, kSettingsSubkey);
+    DeleteSettings(HKEY_CURRENT_USER);
+    DeleteSettings(HKEY_LOCAL_MACHINE);
 }
 
 void SetRaw(HKEY root, const char* name, DWORD type, const std::string& bytes)
 {
     HKEY key = nullptr;
-    if (RegCreateKeyExA(root, kSettingsSubkey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
+    if (RegCreateKeyExA(root, kSettingsSubkey, 0, nullptr, 0, KEY_ALL_ACCESS | kSettingsRegistryView, nullptr, &key, nullptr) !=
         ERROR_SUCCESS)
         return;
     (void)RegSetValueExA(key, name, 0, type, reinterpret_cast<const BYTE*>(bytes.data()),
@@ -39,7 +56,7 @@ RegValue TextValue(const std::string& text)
 bool KeyExists(HKEY root)
 {
     HKEY key = nullptr;
-    if (RegOpenKeyExA(root, kSettingsSubkey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(root, kSettingsSubkey, 0, KEY_READ | kSettingsRegistryView, &key) != ERROR_SUCCESS)
         return false;
     RegCloseKey(key);
     return true;
@@ -49,7 +66,7 @@ Values ReadAll(HKEY root)
 {
     Values values;
     HKEY key = nullptr;
-    if (RegOpenKeyExA(root, kSettingsSubkey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(root, kSettingsSubkey, 0, KEY_READ | kSettingsRegistryView, &key) != ERROR_SUCCESS)
         return values;
     for (DWORD index = 0;; ++index)
     {

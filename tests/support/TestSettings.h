@@ -17,8 +17,13 @@ struct RegValue
 };
 using Values = std::map<std::string, RegValue>;
 
+// The settings keys are reached in the registry view the updater uses (win/Bitness.h):
+// the 32-bit one, where a 32-bit installer of the product writes them.
+
 // Removes both settings keys, so each test starts from nothing.
 void ClearSettings();
+// Removes the settings key under `root` with everything in it.
+void DeleteSettings(HKEY root);
 
 // Writes `bytes` as a value of `type` into the settings key under `root`, creating it.
 void SetRaw(HKEY root, const char* name, DWORD type, const std::string& bytes);

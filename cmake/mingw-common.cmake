@@ -1,9 +1,11 @@
-# Settings both cross toolchains share: 32-bit Windows with mingw-w64, the runtime linked
-# statically so that no compiler DLL has to ship. Included with SEEKWELL_THREAD_MODEL set
-# to the compiler variant (posix or win32).
+# Settings every cross toolchain shares: Windows with mingw-w64, the runtime linked
+# statically so that no compiler DLL has to ship. Included with SEEKWELL_MINGW_ARCH set to
+# the processor (i686 for the shipped 32-bit updater, x86_64 for the build that stands in
+# for it on hosts that cannot run 32-bit code) and SEEKWELL_THREAD_MODEL to the compiler
+# variant (posix or win32).
 set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR i686)
-set(TOOLCHAIN_PREFIX i686-w64-mingw32)
+set(CMAKE_SYSTEM_PROCESSOR ${SEEKWELL_MINGW_ARCH})
+set(TOOLCHAIN_PREFIX ${SEEKWELL_MINGW_ARCH}-w64-mingw32)
 set(CMAKE_C_COMPILER ${TOOLCHAIN_PREFIX}-gcc-${SEEKWELL_THREAD_MODEL})
 set(CMAKE_CXX_COMPILER ${TOOLCHAIN_PREFIX}-g++-${SEEKWELL_THREAD_MODEL})
 set(CMAKE_RC_COMPILER ${TOOLCHAIN_PREFIX}-windres)
