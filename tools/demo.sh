@@ -8,9 +8,21 @@ SRC=$(cd "$(dirname "$0")/.." && pwd)
 OUT="${SEEKWELL_BUILD_ROOT:-$SRC/out}"
 "$SRC/tools/setup.sh"
 
-cmake -G Ninja -S "$SRC" -B "$OUT/win" -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_TOOLCHAIN_FILE="$SRC/cmake/mingw-i686.cmake" >/dev/null
-cmake --build "$OUT/win" -j2 --target demo_road fake_installer >/dev/null
+# The shipped updater is 32-bit. A host that cannot execute 32-bit x86 code at all walks
+# the road with the x86_64 build of the same source, under Wine's 64-bit loader.
+. "$SRC/tools/host-probe.sh"
+probe_32bit_execution
+if [ "$HOST_RUNS_32BIT" = yes ]; then
+    BUILD="$OUT/win"
+    toolchain="$SRC/cmake/mingw-i686.cmake"
+else
+    echo "This host cannot execute 32-bit x86 code ($HOST_32BIT_PROBE): the demo runs the 64-bit build of the updater."
+    BUILD="$OUT/win64"
+    toolchain="$SRC/cmake/mingw-x86_64.cmake"
+    export SEEKWELL_WINE_ARCH=win64-native
+fi
+cmake -G Ninja -S "$SRC" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$toolchain" >/dev/null
+cmake --build "$BUILD" -j2 --target demo_road fake_installer sleeper >/dev/null
 
 SHOTS="${SEEKWELL_DEMO_SHOTS:-$OUT/demo-screenshots}"
 . "$SRC/tools/wine-session.sh"
@@ -18,21 +30,21 @@ echo "Making a fresh Wine prefix..."
 start_wine_session demo
 mkdir -p "$SHOTS"
 rm -f "$SHOTS"/*.png "$SHOTS"/*.bmp
-start_update_server 3600 "$OUT/win/signing/dev-private.pem" "$(dev_freshness_key "$OUT/win")"
+start_update_server 3600 "$BUILD/signing/dev-private.pem" "$(dev_freshness_key "$BUILD")"
 # The vendor's side: a signed release of 3.0.1.3 staged with the publishing tool and the
 # build's development key; the package is a stand-in installer, signed with the build's
 # development code-signing key, which the tool checks.
-cp "$OUT/win/fake_installer.exe" "$WORK/QuorvelUpdate.exe"
-/usr/bin/python3 "$SRC/tools/publish.py" stage --release-key "$OUT/win/signing/dev-private.pem" \
-    --freshness-key "$(dev_freshness_key "$OUT/win")" --version 3.0.1.3 \
-    --package "$WORK/QuorvelUpdate.exe" --root "$WORK/www" --signer "$OUT/win/signing/dev-codesign-cert.pem" >/dev/null
+cp "$BUILD/fake_installer.exe" "$WORK/QuorvelUpdate.exe"
+/usr/bin/python3 "$SRC/tools/publish.py" stage --release-key "$BUILD/signing/dev-private.pem" \
+    --freshness-key "$(dev_freshness_key "$BUILD")" --version 3.0.1.3 \
+    --package "$WORK/QuorvelUpdate.exe" --root "$WORK/www" --signer "$BUILD/signing/dev-codesign-cert.pem" >/dev/null
 export SEEKWELL_TEST_ARTIFACTS=$(to_windows "$SHOTS")
 
 if [ -n "${DISPLAY:-}" ]; then
     # A person drives: windows get the desktop's own frames.
     wine reg delete 'HKCU\Software\Wine\X11 Driver' /v Managed /f >/dev/null 2>&1 || true
-    wine "$OUT/win/demo_road.exe" --setup-only
-    cp "$OUT/win/sleeper.exe" "$WINEPREFIX/drive_c/OUTLOOK.EXE"
+    wine "$BUILD/demo_road.exe" --setup-only
+    cp "$BUILD/sleeper.exe" "$WINEPREFIX/drive_c/OUTLOOK.EXE"
     cat <<EOT
 The demo installation is in C:\\Program Files\\Quorvel\\ (installed 3.0.1.2); the local
 server offers 3.0.1.3. Press Start, answer Yes, pick any folder, watch the download, then
@@ -55,7 +67,7 @@ xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
     wine "$0/demo_road.exe"
     rc=$?
     wineserver -k
-    exit $rc' "$OUT/win" || rc=$?
+    exit $rc' "$BUILD" || rc=$?
 for bmp in "$SHOTS"/*.bmp; do
     [ -e "$bmp" ] || continue
     convert "$bmp" "${bmp%.bmp}.png" && rm -f "$bmp"

@@ -33,7 +33,7 @@ write_32bit_probe() {
 probe_32bit_execution() {
     HOST_RUNS_32BIT=no
     if [ "${SEEKWELL_FORCE_NO_32BIT:-}" = 1 ]; then
-        HOST_32BIT_PROBE="forced by SEEKWELL_FORCE_NO_32BIT=1, not tried"
+        HOST_32BIT_PROBE="probe: not tried, forced by SEEKWELL_FORCE_NO_32BIT=1"
         return 0
     fi
     local seconds="${SEEKWELL_32BIT_PROBE_SECONDS:-10}"
@@ -52,13 +52,13 @@ probe_32bit_execution() {
     case "$status" in
         42)
             HOST_RUNS_32BIT=yes
-            HOST_32BIT_PROBE="a 32-bit x86 program ran and exited with 42"
+            HOST_32BIT_PROBE="probe: a 32-bit x86 program ran, exit status 42"
             ;;
         124 | 137)
-            HOST_32BIT_PROBE="a 32-bit x86 program did not end within ${seconds} s"
+            HOST_32BIT_PROBE="probe: a 32-bit x86 program did not end within ${seconds} s"
             ;;
         *)
-            HOST_32BIT_PROBE="a 32-bit x86 program failed (exit status $status${said:+: $said})"
+            HOST_32BIT_PROBE="probe: a 32-bit x86 program failed, exit status $status${said:+, $said}"
             ;;
     esac
 }

@@ -11,7 +11,7 @@ mkdir -p "$(dirname "$WINEPREFIX")"
 # reports its missing 32-bit half as a failure. The registry it leaves is the proof.
 env -u DISPLAY wineboot -u >"$WINEPREFIX.boot.log" 2>&1 || true
 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1 || true
-wineserver -w
+wineserver -w 2>/dev/null || true
 if [ ! -s "$WINEPREFIX/system.reg" ] || [ ! -s "$WINEPREFIX/user.reg" ]; then
     # Without a prefix no Windows program can run; say why rather than fail later.
     echo "wine: could not make a $WINEARCH prefix at $WINEPREFIX (wine: $(command -v wine || echo missing)):" >&2

@@ -3,7 +3,10 @@
 # missing. Safe to run again: it does nothing once everything is there.
 set -euo pipefail
 
-PACKAGES=(cmake ninja-build g++ googletest libgtest-dev g++-mingw-w64-i686 gcc-mingw-w64-x86-64 mingw-w64-tools
+# The x86_64 compilers of both thread models build the 64-bit Windows leg (tests and its
+# updater); wine64 is the only Wine loader a host without 32-bit execution can start.
+PACKAGES=(cmake ninja-build g++ googletest libgtest-dev g++-mingw-w64-i686 gcc-mingw-w64-x86-64
+          g++-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-win32 mingw-w64-tools
           wine wine32:i386 wine64 xvfb xauth x11-apps x11-utils imagemagick python3 clang
           curl ca-certificates locales nginx squid python3-cryptography osslsigncode)
 
