@@ -19,7 +19,7 @@ constexpr DWORD kProcessEntrySize = kIs64BitBuild ? 304 : 296;
 // same view explicitly.
 constexpr REGSAM kSettingsRegistryView = kIs64BitBuild ? KEY_WOW64_32KEY : 0;
 
-// Windows 98 and ME run 32-bit programs only: the 9x process walk (Toolhelp when
-// GetVersionExA reports the 9x family) is the shipped updater's alone. The 64-bit build
-// keeps the same code, but no system it runs on takes that road.
-constexpr bool kMayRunOnWindows9x = !kIs64BitBuild;
+// The Windows 9x road (Toolhelp, taken when GetVersionExA reports the 9x family) is the
+// same code in both builds; only the 32-bit updater can meet Windows 98 and ME, where it
+// rests on the record size above. The 64-bit build takes it only where a test makes Wine
+// report Windows 98.

@@ -9,6 +9,9 @@
 
 #include "Platform.h"
 
+// Only the 32-bit updater has to load on those older systems; the x86_64 build's runtime
+// imports both functions under other names and keeps them.
+#if !defined(_WIN64)
 namespace
 {
 template <typename Function> Function KernelProcedure(const char* name) noexcept
@@ -50,3 +53,4 @@ extern "C"
 }
 DWORD(WINAPI* const kGetThreadIdSlot)(HANDLE) = &GetThreadIdOrFallback;
 BOOL(WINAPI* const kTryEnterCriticalSectionSlot)(CRITICAL_SECTION*) = &TryEnterCriticalSectionOrFallback;
+#endif
