@@ -25,7 +25,8 @@ start_update_server 3600 "$OUT/win/signing/dev-private.pem" "$(dev_freshness_key
 cp "$OUT/win/fake_installer.exe" "$WORK/QuorvelUpdate.exe"
 /usr/bin/python3 "$SRC/tools/publish.py" stage --release-key "$OUT/win/signing/dev-private.pem" \
     --freshness-key "$(dev_freshness_key "$OUT/win")" --version 3.0.1.3 \
-    --package "$WORK/QuorvelUpdate.exe" --root "$WORK/www" --signer "$OUT/win/signing/dev-codesign-cert.pem" >/dev/null
+    --package "$WORK/QuorvelUpdate.exe" --root "$WORK/www" --record "$WORK/Quorvel30.record" \
+    --signer "$OUT/win/signing/dev-codesign-cert.pem" >/dev/null
 export SEEKWELL_TEST_ARTIFACTS=$(to_windows "$SHOTS")
 
 if [ -n "${DISPLAY:-}" ]; then
