@@ -544,12 +544,12 @@ def _check_record_place(record, site):
 
 
 def release_record(version_file):
-    """The text of the record of a staged release: what refresh checks is the last line."""
+    """The text of the record of a staged release; refresh checks its release-sha256 line."""
     manifest = parse_manifest(version_file)
     head = version_file[:manifest.release_signature_end]
     return ("# The release part publish.py stage last staged; refresh signs only this one again.\n"
             "version %s\nproduct %s\nrelease-expires %s\n%s%s\n"
-            % (manifest.version_line.decode("ascii", "replace"), manifest.product,
+            % (manifest.version_line.decode("ascii"), manifest.product,
                format_timestamp(manifest.release_expires), RECORD_WORD, hashlib.sha256(head).hexdigest())
             ).encode("ascii")
 
@@ -646,6 +646,8 @@ def stage(release_key_path, version, package_paths, folder, extra_lines=(), sign
         raise PublishError("the version file would be %d bytes; the updater reads at most %d"
                            % (len(version_file), MAX_VERSION_FILE_BYTES))
     os.makedirs(folder, exist_ok=True)
+    if record is not None:
+        os.makedirs(os.path.dirname(os.path.abspath(record)), exist_ok=True)
     for name, data in packages:
         # The copy that was checked and hashed is what is served; a link planted at the
         # target is replaced by the file itself.

@@ -504,7 +504,7 @@ class PublishTest(unittest.TestCase):
             for option in ("--key", "--release-key"):
                 self.assertEqual(0, publish.main(["stage", option, self.private, "--version", "3.0.1.3", "--package",
                                                   self.package, "--root", os.path.join(self.work.name, "www"),
-                                                  "--record", self.record]))
+                                                  "--record", os.path.join(self.work.name, "records", option)]))
                 self.assertEqual([], self.faults())
 
 
