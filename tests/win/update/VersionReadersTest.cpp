@@ -240,17 +240,15 @@ struct FetchRow
 };
 
 // A file staged with the build's keys for both parts, expiring `expiresInSeconds` from
-// now (its release part `releaseExpiresInSeconds`), for `product`, made as `form` says.
+// now, for `product`, made as `form` says.
 testserver::VersionFileRequest Staged(long long expiresInSeconds, const char* product = "Quorvel30",
                                       testserver::VersionFileForm form = testserver::VersionFileForm::TwoPart,
-                                      testserver::SigningKey releaseKey = testserver::SigningKey::Vendor,
-                                      long long releaseExpiresInSeconds = 365 * 86400)
+                                      testserver::SigningKey releaseKey = testserver::SigningKey::Vendor)
 {
     testserver::VersionFileRequest request;
     request.version = "3.0.1.3";
     request.releaseKey = releaseKey;
     request.expiresInSeconds = expiresInSeconds;
-    request.releaseExpiresInSeconds = releaseExpiresInSeconds;
     request.product = product;
     request.form = form;
     return request;
@@ -261,7 +259,6 @@ const ServerAnswer kUnverified = ServerAnswer::Unverified;
 const ServerAnswer kUnreachable = ServerAnswer::Unreachable;
 const ServerAnswer kExpiredAnswer = ServerAnswer::Expired;
 constexpr long long kHour = 3600;
-constexpr long long kMonth = 30 * 86400;
 
 const FetchRow kFetchRows[] = {
     {"expires in an hour", nullptr, {}, "", "", kVerified, Quad(3, 0, 1, 3, 3013), {}, Staged(kHour)},
@@ -312,35 +309,6 @@ const FetchRow kFetchRows[] = {
      kResetOnly,
      {},
      Staged(kHour, "Quorvel30", testserver::VersionFileForm::SingleSignature)},
-    {"no release expiry",
-     nullptr,
-     {},
-     "",
-     "",
-     kUnverified,
-     kResetOnly,
-     {},
-     Staged(kHour, "Quorvel30", testserver::VersionFileForm::NoReleaseExpiry)},
-    {"the release part expired a month ago, the freshness part before it",
-     nullptr,
-     {},
-     "",
-     "",
-     kExpiredAnswer,
-     kResetOnly,
-     {},
-     Staged(-kMonth - kHour, "Quorvel30", testserver::VersionFileForm::TwoPart,
-            testserver::SigningKey::Vendor, -kMonth)},
-    {"a release part expired a month ago, replayed under a fresh freshness part",
-     nullptr,
-     {},
-     "",
-     "",
-     kUnverified,
-     kResetOnly,
-     {},
-     Staged(kHour, "Quorvel30", testserver::VersionFileForm::FreshnessBeyondRelease,
-            testserver::SigningKey::Vendor, -kMonth)},
     {"signed version", "3.0.1.2", {}, "", "", kVerified, Quad(3, 0, 1, 2, 3012)},
     {"signed newer version", "3.1.0.0", {}, "", "", kVerified, Quad(3, 1, 0, 0, 3100)},
     {"signed older version", "2.9.9.9", {}, "", "", kVerified, Quad(2, 9, 9, 9, 2999)},
