@@ -8,6 +8,7 @@ namespace
 {
 constexpr std::string_view kProductWord = "product ";
 constexpr std::string_view kPackageWord = "package ";
+constexpr std::string_view kReleaseExpiresWord = "release-expires ";
 constexpr std::string_view kReleaseSignatureWord = "release-signature ";
 constexpr std::string_view kExpiresWord = "expires ";
 constexpr std::string_view kSignatureWord = "signature ";
@@ -177,6 +178,7 @@ bool IsProductCode(std::string_view text)
 // Where the walk through the lines stands.
 struct Walk
 {
+    bool releaseExpirySeen = false;
     bool inFreshnessPart = false;
     bool expirySeen = false;
     bool signatureSeen = false;
@@ -205,6 +207,16 @@ ManifestStatus ReadPackageLine(std::string_view rest, UpdateManifest& out)
     return ManifestStatus::Valid;
 }
 
+ManifestStatus ReadReleaseExpiryLine(std::string_view value, UpdateManifest& out, Walk& walk)
+{
+    if (walk.releaseExpirySeen)
+        return ManifestStatus::DuplicateReleaseExpiry;
+    if (!ParseUtcTimestamp(value, out.releaseExpires))
+        return ManifestStatus::BadReleaseExpiry;
+    walk.releaseExpirySeen = true;
+    return ManifestStatus::Valid;
+}
+
 // One line of the release part; Valid when it holds no fault. The release signature
 // ends the part.
 ManifestStatus ReadReleaseLine(const Line& line, UpdateManifest& out, Walk& walk)
@@ -215,6 +227,10 @@ ManifestStatus ReadReleaseLine(const Line& line, UpdateManifest& out, Walk& walk
             return ManifestStatus::BadReleaseSignatureText;
         if (out.product.empty())
             return ManifestStatus::NoProduct;
+        // A release part without its own expiry could be kept fresh for ever by the
+        // freshness key alone.
+        if (!walk.releaseExpirySeen)
+            return ManifestStatus::NoReleaseExpiry;
         out.releaseSignedLength = line.start;
         walk.inFreshnessPart = true;
         return ManifestStatus::Valid;
@@ -224,6 +240,12 @@ ManifestStatus ReadReleaseLine(const Line& line, UpdateManifest& out, Walk& walk
     if (StartsWith(line.text, kSignatureWord))
         return ManifestStatus::NoReleaseSignature;
     if (StartsWith(line.text, kExpiresWord))
+        return ManifestStatus::MisplacedLine;
+    if (StartsWith(line.text, kReleaseExpiresWord))
+        return ReadReleaseExpiryLine(line.text.substr(kReleaseExpiresWord.size()), out, walk);
+    // The release's expiry closes what the release names.
+    const bool namesRelease = StartsWith(line.text, kProductWord) || StartsWith(line.text, kPackageWord);
+    if (namesRelease && walk.releaseExpirySeen)
         return ManifestStatus::MisplacedLine;
     if (StartsWith(line.text, kProductWord))
         return ReadProductLine(line.text.substr(kProductWord.size()), out);
@@ -252,7 +274,8 @@ ManifestStatus ReadFreshnessLine(std::string_view file, const Line& line, Update
     if (StartsWith(line.text, kReleaseSignatureWord))
         return ManifestStatus::DuplicateReleaseSignature;
     // What the release key vouches for cannot be added under the freshness key alone.
-    if (StartsWith(line.text, kProductWord) || StartsWith(line.text, kPackageWord))
+    if (StartsWith(line.text, kProductWord) || StartsWith(line.text, kPackageWord) ||
+        StartsWith(line.text, kReleaseExpiresWord))
         return ManifestStatus::MisplacedLine;
     if (StartsWith(line.text, kExpiresWord))
     {
@@ -260,6 +283,10 @@ ManifestStatus ReadFreshnessLine(std::string_view file, const Line& line, Update
             return ManifestStatus::DuplicateExpiry;
         if (!ParseUtcTimestamp(line.text.substr(kExpiresWord.size()), out.expires))
             return ManifestStatus::BadExpiry;
+        // Fresh beyond the release's own expiry is more than the release key allowed,
+        // at any time by any clock.
+        if (out.expires > out.releaseExpires)
+            return ManifestStatus::FreshnessBeyondRelease;
         walk.expirySeen = true;
     }
     return ManifestStatus::Valid;

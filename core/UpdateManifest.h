@@ -1,17 +1,21 @@
 // The signed manifest of the update server's version file, in two parts. The release
-// part is the version line, the product line and one line per package, signed by a
-// release key; the freshness part says until when the file may be believed and is
-// signed, together with everything before it, by a freshness key:
+// part is the version line, the product line, one line per package and the release's
+// own expiry, signed by a release key; the freshness part says until when the file may
+// be believed and is signed, together with everything before it, by a freshness key:
 //
 //     3.0.1.3
 //     product Quorvel30
 //     package QuorvelSetup.exe 3145728 <sha-256, 64 lower-case hex digits>
+//     release-expires 2027-12-01T00:00:00Z
 //     release-signature <base64>
 //     expires 2026-12-23T00:00:00Z
 //     signature <base64>
 //
 // Lines end in LF or CRLF. A package name is everything between "package " and the last
-// two fields. Lines with other first words are ignored, though signed.
+// two fields. "release-expires" comes after the product and package lines, and the
+// freshness expiry may not be later than it: the freshness key, used online, can keep a
+// release part fresh only for as long as the offline release key allowed. Lines with
+// other first words are ignored, though signed.
 #pragma once
 
 #include <array>
@@ -48,10 +52,15 @@ enum class ManifestStatus
     NoReleaseSignature,        // the file or the "signature " line comes before a release signature
     DuplicateReleaseSignature, // a second release signature
     BadReleaseSignatureText,   // the release signature is not strict base64, or empty
-    MisplacedLine,             // "expires " in the release part, "product "/"package " after it
+    MisplacedLine,             // "expires " in the release part, "product "/"package " after it or
+                               // after "release-expires ", "release-expires " after it
+    NoReleaseExpiry,           // no "release-expires " line before the release signature
+    DuplicateReleaseExpiry,    // a second release-expires line
+    BadReleaseExpiry,          // as BadExpiry, for the release-expires line
     NoExpiry,                  // no "expires " line before the signature
     DuplicateExpiry,           // a second expires line
     BadExpiry,                 // not exactly YYYY-MM-DDTHH:MM:SSZ, a real second from 1970 on
+    FreshnessBeyondRelease,    // "expires " later than "release-expires "
     NoSignature,               // the file ends before the "signature " line
     SignatureNotLast,          // something other than one line end follows the signature line
     BadSignatureText,          // the signature is not strict base64, or empty
@@ -66,7 +75,11 @@ struct UpdateManifest
     // and that signature, decoded, most significant byte first.
     size_t releaseSignedLength = 0;
     std::vector<uint8_t> releaseSignature;
-    // Seconds since 1970-01-01 00:00 UTC from which the file is no longer believed.
+    // Seconds since 1970-01-01 00:00 UTC from which the release part, and so the file,
+    // is no longer believed, whatever its freshness part says.
+    int64_t releaseExpires = 0;
+    // Seconds since 1970-01-01 00:00 UTC from which the file is no longer believed; in a
+    // valid manifest never later than releaseExpires.
     int64_t expires = 0;
     // The bytes from the start up to the last line, which the signature covers.
     size_t signedLength = 0;

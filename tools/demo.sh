@@ -37,7 +37,8 @@ start_update_server 3600 "$BUILD/signing/dev-private.pem" "$(dev_freshness_key "
 cp "$BUILD/fake_installer.exe" "$WORK/QuorvelUpdate.exe"
 /usr/bin/python3 "$SRC/tools/publish.py" stage --release-key "$BUILD/signing/dev-private.pem" \
     --freshness-key "$(dev_freshness_key "$BUILD")" --version 3.0.1.3 \
-    --package "$WORK/QuorvelUpdate.exe" --root "$WORK/www" --signer "$BUILD/signing/dev-codesign-cert.pem" >/dev/null
+    --package "$WORK/QuorvelUpdate.exe" --root "$WORK/www" --record "$WORK/Quorvel30.record" \
+    --signer "$BUILD/signing/dev-codesign-cert.pem" >/dev/null
 export SEEKWELL_TEST_ARTIFACTS=$(to_windows "$SHOTS")
 
 if [ -n "${DISPLAY:-}" ]; then

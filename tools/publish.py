@@ -9,30 +9,44 @@
       key), the private key stays with the vendor.
 
   stage --release-key PRIVATE.pem [--freshness-key PRIVATE.pem] --version M.m.b.r
-        --package FILE [--package FILE ...] --root DIR [--token q7k2m9x4]
-        [--product Quorvel30] [--expires-in DAYS] [--line TEXT ...] [--signer CERT ...]
-        [--passphrase-env VAR] [--freshness-passphrase-env VAR]
+        --package FILE [--package FILE ...] --root DIR --record FILE [--token q7k2m9x4]
+        [--product Quorvel30] [--expires-in DAYS] [--release-expires-in DAYS]
+        [--line TEXT ...] [--signer CERT ...] [--passphrase-env VAR]
+        [--freshness-passphrase-env VAR]
       Copies the packages to DIR/store/<token>/<product>/ and writes version.txt
       beside them, in two parts. The release part: the version line, "product
-      <product>", one "package <name> <size> <sha-256>" line per package and any
-      further lines given, then "release-signature <base64>" over all of it, made with
-      the release key (--key is the same option). The freshness part: "expires
-      <UTC time>", DAYS (default 7, may be fractional) from now, then last "signature
-      <base64>" over every byte before it, made with the freshness key (default the
-      release key). Both are RSA PKCS#1 v1.5 SHA-256 signatures. Every file is written
-      under a temporary name and renamed into place, the packages before version.txt,
-      so a client never sees a manifest whose packages are missing. The folder is what
-      any static web server or CDN serves. With --signer (the vendor's code-signing
-      certificates, SEEKWELL_INSTALLER_SIGNERS), a package whose Authenticode
-      signature does not verify with one of their keys is refused and nothing is
-      written.
+      <product>", one "package <name> <size> <sha-256>" line per package, any further
+      lines given and "release-expires <UTC time>", DAYS (default 365, at most 3650)
+      from now, then "release-signature <base64>" over all of it, made with the
+      release key (--key is the same option). The freshness part: "expires <UTC
+      time>", DAYS (default 7, may be fractional) from now and never after the release
+      expiry, then last "signature <base64>" over every byte before it, made with the
+      freshness key (default the release key). Both are RSA PKCS#1 v1.5 SHA-256
+      signatures. Each package is read once; that copy is checked, hashed and staged.
+      Every file is written under a temporary name and renamed into place, the
+      packages before version.txt, so a client never sees a manifest whose packages
+      are missing. The folder is what any static web server or CDN serves. With
+      --signer (the vendor's code-signing certificates, SEEKWELL_INSTALLER_SIGNERS), a
+      package whose Authenticode signature does not verify with one of their keys is
+      refused and nothing is written. The SHA-256 of the release part (with its
+      signature line) goes to the record FILE, which must lie outside DIR: refresh
+      signs only that release part again.
 
   refresh (--root DIR | --folder DIR) --freshness-key PRIVATE.pem --key PUBLIC.der
-          [--key ...] [--expires-in DAYS] [--product Quorvel30] [--passphrase-env VAR]
-      Gives a staged version.txt a new expiry, DAYS (default 7) from now, and signs its
-      freshness part again; the release part stays byte for byte as it is. The file
-      must verify first (release signature under one of the release keys given, its
-      product, its packages). Written atomically: made to run from a scheduled job.
+          [--key ...] --record FILE [--freshness-key-public PUBLIC.der ...]
+          [--expires-in DAYS] [--max-expired DAYS] [--product Quorvel30]
+          [--passphrase-env VAR]
+      Gives a staged version.txt a new expiry, DAYS (default 7) from now but never
+      after its release expiry, and signs its freshness part again; the release part
+      stays byte for byte as it is. The file must verify as it is first: the release
+      signature under one of the release keys given, the freshness signature under
+      one of the freshness keys (default the public half of --freshness-key), its
+      product, its packages, nothing but "expires" and "signature" in its freshness
+      part; its release part must be the one the record (written by stage, kept
+      outside the site folder) names; it must not have expired more than --max-expired
+      DAYS ago (default 7) and its release part not at all. Otherwise every cause is
+      named and nothing is written. Written atomically: made to run from a scheduled
+      job.
 
   verify (--root DIR | --folder DIR) --key PUBLIC.der [--key ...]
          [--freshness-key-public PUBLIC.der ...] [--product Quorvel30]
@@ -75,6 +89,11 @@ PACKAGE_SIZE_LIMIT = 1 << 32
 DEFAULT_TOKEN = "q7k2m9x4"
 DEFAULT_PRODUCT = "Quorvel30"
 DEFAULT_EXPIRES_IN_DAYS = 7.0
+DEFAULT_RELEASE_EXPIRES_IN_DAYS = 365.0
+# The longest a release part may be believed: a release key signs for ten years at most.
+MAX_RELEASE_EXPIRES_IN_DAYS = 3650.0
+# How long after its expiry refresh still signs a file again; past it the vendor stages.
+DEFAULT_MAX_EXPIRED_DAYS = 7.0
 VERSION_FILE = "version.txt"
 # The updater reads the version from the first seven characters, one digit each.
 VERSION_PATTERN = re.compile(r"^[0-9]\.[0-9]\.[0-9]\.[0-9]$")
@@ -84,12 +103,15 @@ BASE64_ALPHABET = frozenset(b"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwx
 
 PRODUCT_WORD = b"product "
 PACKAGE_WORD = b"package "
+RELEASE_EXPIRES_WORD = b"release-expires "
 EXPIRES_WORD = b"expires "
 RELEASE_SIGNATURE_WORD = b"release-signature "
 SIGNATURE_WORD = b"signature "
 # Words that a further line given to stage may not start with: it would be read as one
 # of the lines the tool writes itself.
-RESERVED_WORDS = (PRODUCT_WORD, PACKAGE_WORD, EXPIRES_WORD, RELEASE_SIGNATURE_WORD, SIGNATURE_WORD)
+RESERVED_WORDS = (PRODUCT_WORD, PACKAGE_WORD, RELEASE_EXPIRES_WORD, EXPIRES_WORD, RELEASE_SIGNATURE_WORD,
+                  SIGNATURE_WORD)
+RECORD_WORD = "release-sha256 "
 
 
 class PublishError(Exception):
@@ -112,9 +134,13 @@ class Verdict:
     DUPLICATE_RELEASE_SIGNATURE = "DuplicateReleaseSignature"
     BAD_RELEASE_SIGNATURE_TEXT = "BadReleaseSignatureText"
     MISPLACED_LINE = "MisplacedLine"
+    NO_RELEASE_EXPIRY = "NoReleaseExpiry"
+    DUPLICATE_RELEASE_EXPIRY = "DuplicateReleaseExpiry"
+    BAD_RELEASE_EXPIRY = "BadReleaseExpiry"
     NO_EXPIRY = "NoExpiry"
     DUPLICATE_EXPIRY = "DuplicateExpiry"
     BAD_EXPIRY = "BadExpiry"
+    FRESHNESS_BEYOND_RELEASE = "FreshnessBeyondRelease"
     NO_SIGNATURE = "NoSignature"
     SIGNATURE_NOT_LAST = "SignatureNotLast"
     BAD_SIGNATURE_TEXT = "BadSignatureText"
@@ -129,7 +155,8 @@ class Manifest:
         self.version_line = b""
         self.product = None
         self.packages = []  # (name bytes, size, sha-256 hex text)
-        self.expires = None  # seconds since 1970, UTC
+        self.release_expires = None  # seconds since 1970, UTC
+        self.expires = None  # seconds since 1970, UTC; never after release_expires
         self.release_part = b""  # the bytes the release signature covers
         self.release_signature = b""
         self.release_signature_end = 0  # offset just past the release-signature line
@@ -237,12 +264,23 @@ def parse_manifest(data):
                     return ending(Verdict.BAD_RELEASE_SIGNATURE_TEXT)
                 if manifest.product is None:
                     return ending(Verdict.NO_PRODUCT)
+                if manifest.release_expires is None:
+                    return ending(Verdict.NO_RELEASE_EXPIRY)
                 manifest.release_part = data[:start]
                 manifest.release_signature_end = end
                 in_release_part = False
             elif text.startswith(SIGNATURE_WORD):
                 return ending(Verdict.NO_RELEASE_SIGNATURE)
             elif text.startswith(EXPIRES_WORD):
+                return ending(Verdict.MISPLACED_LINE)
+            elif text.startswith(RELEASE_EXPIRES_WORD):
+                if manifest.release_expires is not None:
+                    return ending(Verdict.DUPLICATE_RELEASE_EXPIRY)
+                manifest.release_expires = parse_timestamp(text[len(RELEASE_EXPIRES_WORD):])
+                if manifest.release_expires is None:
+                    return ending(Verdict.BAD_RELEASE_EXPIRY)
+            elif (text.startswith(PRODUCT_WORD) or text.startswith(PACKAGE_WORD)) \
+                    and manifest.release_expires is not None:
                 return ending(Verdict.MISPLACED_LINE)
             elif text.startswith(PRODUCT_WORD):
                 if manifest.product is not None:
@@ -274,7 +312,7 @@ def parse_manifest(data):
             return ending(Verdict.VALID)
         if text.startswith(RELEASE_SIGNATURE_WORD):
             return ending(Verdict.DUPLICATE_RELEASE_SIGNATURE)
-        if text.startswith(PRODUCT_WORD) or text.startswith(PACKAGE_WORD):
+        if text.startswith(PRODUCT_WORD) or text.startswith(PACKAGE_WORD) or text.startswith(RELEASE_EXPIRES_WORD):
             return ending(Verdict.MISPLACED_LINE)
         if text.startswith(EXPIRES_WORD):
             if manifest.expires is not None:
@@ -282,6 +320,8 @@ def parse_manifest(data):
             manifest.expires = parse_timestamp(text[len(EXPIRES_WORD):])
             if manifest.expires is None:
                 return ending(Verdict.BAD_EXPIRY)
+            if manifest.expires > manifest.release_expires:
+                return ending(Verdict.FRESHNESS_BEYOND_RELEASE)
     return ending(Verdict.NO_RELEASE_SIGNATURE if in_release_part else Verdict.NO_SIGNATURE)
 
 
@@ -426,10 +466,12 @@ def package_line(name, data):
     return "package %s %d %s" % (name, len(data), hashlib.sha256(data).hexdigest())
 
 
-def release_part(version, product, packages, extra_lines=()):
-    """The part signed by the release key, without its signature line; LF line ends."""
+def release_part(version, product, packages, release_expires, extra_lines=()):
+    """The part signed by the release key, without its signature line; LF line ends.
+    Its own expiry (seconds since 1970) comes last, after the lines it closes."""
     lines = [version, "product " + product] + [package_line(name, data) for name, data in packages]
     lines.extend(extra_lines)
+    lines.append("release-expires " + format_timestamp(release_expires))
     return ("\n".join(lines) + "\n").encode("utf-8")
 
 
@@ -487,12 +529,91 @@ def write_atomically(path, data):
     _sync_folder(folder)
 
 
+def _outside(path, folder):
+    """True when `path` does not lie in `folder` (links followed)."""
+    real_folder = os.path.realpath(folder)
+    return os.path.commonpath([os.path.realpath(path), real_folder]) != real_folder
+
+
+def _check_record_place(record, site):
+    # Whoever can write the site folder must not be able to name the release that
+    # refresh signs again.
+    if not _outside(record, site):
+        raise PublishError("the record %s lies inside the site folder %s; keep it where only the vendor "
+                           "writes" % (record, site))
+
+
+def release_record(version_file):
+    """The text of the record of a staged release; refresh checks its release-sha256 line."""
+    manifest = parse_manifest(version_file)
+    head = version_file[:manifest.release_signature_end]
+    return ("# The release part publish.py stage last staged; refresh signs only this one again.\n"
+            "version %s\nproduct %s\nrelease-expires %s\n%s%s\n"
+            % (manifest.version_line.decode("ascii"), manifest.product,
+               format_timestamp(manifest.release_expires), RECORD_WORD, hashlib.sha256(head).hexdigest())
+            ).encode("ascii")
+
+
+def read_record(record):
+    """The SHA-256 (hex) that a record names."""
+    try:
+        text = _read(record, "record").decode("ascii")
+    except UnicodeDecodeError:
+        raise PublishError("the record %s is not one that stage writes" % record) from None
+    digests = [line[len(RECORD_WORD):] for line in text.splitlines() if line.startswith(RECORD_WORD)]
+    if len(digests) != 1 or not re.fullmatch("[0-9a-f]{64}", digests[0]):
+        raise PublishError("the record %s does not name one release part (one %sline)" % (record, RECORD_WORD))
+    return digests[0]
+
+
+def _read_packages(package_paths, signers):
+    """(name, bytes) of each package, each read once: the signature is checked on a private
+    copy of those very bytes, so a file swapped between reads cannot pass one check with
+    one content and be hashed with another."""
+    packages = []
+    with tempfile.TemporaryDirectory(prefix="publish-") as private:
+        for path in package_paths:
+            name = os.path.basename(path)
+            check_package_name(name)
+            if any(name.lower() == other.lower() for other, _ in packages):
+                raise PublishError("two packages are named %s (names compare without case)" % name)
+            data = _read(path, "package")
+            if not data:
+                raise PublishError("package %s is empty" % path)
+            if len(data) >= PACKAGE_SIZE_LIMIT:
+                raise PublishError("package %s has 4 GiB or more; the updater cannot download it" % path)
+            if signers:
+                copy = os.path.join(private, name)
+                descriptor = os.open(copy, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o600)
+                with os.fdopen(descriptor, "wb") as out:
+                    out.write(data)
+                faults = authenticode.signature_faults(copy, signers)
+                if faults:
+                    raise PublishError(faults[0])
+            packages.append((name, data))
+    return packages
+
+
+def _check_release_expiry(release_expires, expires, now):
+    now = time.time() if now is None else now
+    if release_expires > now + MAX_RELEASE_EXPIRES_IN_DAYS * 86400:
+        raise PublishError("the release expiry %s is more than %d days away; a release is signed for %d days "
+                           "at most" % (format_timestamp(release_expires), MAX_RELEASE_EXPIRES_IN_DAYS,
+                                        MAX_RELEASE_EXPIRES_IN_DAYS))
+    if expires > release_expires:
+        raise PublishError("the expiry %s would be later than the release expiry %s; the freshness part may not "
+                           "outlive the release part" % (format_timestamp(expires), format_timestamp(release_expires)))
+
+
 def stage(release_key_path, version, package_paths, folder, extra_lines=(), signers=(),
           freshness_key_path=None, expires_in_days=DEFAULT_EXPIRES_IN_DAYS, product=DEFAULT_PRODUCT,
-          passphrase_env=None, freshness_passphrase_env=None, now=None, expires=None):
+          passphrase_env=None, freshness_passphrase_env=None, now=None, expires=None,
+          release_expires_in_days=DEFAULT_RELEASE_EXPIRES_IN_DAYS, release_expires=None, record=None, site=None):
     """Publishes a release into `folder`; returns the version file's bytes. The file
     expires `expires_in_days` after `now` (default the present), or at `expires`
-    (seconds since 1970) when that is given."""
+    (seconds since 1970) when that is given; its release part `release_expires_in_days`
+    after `now`, or at `release_expires`. With `record`, a file outside `site` (default
+    `folder`), the release part's SHA-256 is written there for refresh."""
     if not VERSION_PATTERN.match(version):
         raise PublishError("version %r is not M.m.b.r with one digit each (the updater reads seven "
                            "characters at fixed places)" % version)
@@ -502,41 +623,37 @@ def stage(release_key_path, version, package_paths, folder, extra_lines=(), sign
     if expires is None and not expires_in_days > 0:
         raise PublishError("--expires-in must be more than 0 days; the updater believes a file only "
                            "before it expires")
+    if release_expires is None and not 0 < release_expires_in_days <= MAX_RELEASE_EXPIRES_IN_DAYS:
+        raise PublishError("--release-expires-in must be more than 0 and at most %d days"
+                           % MAX_RELEASE_EXPIRES_IN_DAYS)
     if expires is None:
         expires = expiry_after(expires_in_days, now)
+    if release_expires is None:
+        release_expires = expiry_after(release_expires_in_days, now)
+    _check_release_expiry(release_expires, expires, now)
+    if record is not None:
+        _check_record_place(record, site or folder)
     for line in extra_lines:
         check_extra_line(line)
     release_key = load_private_key(release_key_path, passphrase_env)
     freshness_key = release_key
     if freshness_key_path is not None and freshness_key_path != release_key_path:
         freshness_key = load_private_key(freshness_key_path, freshness_passphrase_env or passphrase_env)
-    packages = []
-    for path in package_paths:
-        name = os.path.basename(path)
-        check_package_name(name)
-        if any(name.lower() == other.lower() for other, _ in packages):
-            raise PublishError("two packages are named %s (names compare without case)" % name)
-        data = _read(path, "package")
-        if not data:
-            raise PublishError("package %s is empty" % path)
-        if len(data) >= PACKAGE_SIZE_LIMIT:
-            raise PublishError("package %s has 4 GiB or more; the updater cannot download it" % path)
-        faults = authenticode.signature_faults(path, signers)
-        if faults:
-            raise PublishError(faults[0])
-        packages.append((name, data))
-    version_file = two_part_file(release_part(version, product, packages, extra_lines), release_key,
-                                 freshness_key, expires)
+    packages = _read_packages(package_paths, signers)
+    release = release_part(version, product, packages, release_expires, extra_lines)
+    version_file = two_part_file(release, release_key, freshness_key, expires)
     if len(version_file) > MAX_VERSION_FILE_BYTES:
         raise PublishError("the version file would be %d bytes; the updater reads at most %d"
                            % (len(version_file), MAX_VERSION_FILE_BYTES))
     os.makedirs(folder, exist_ok=True)
-    for path, (name, data) in zip(package_paths, packages):
-        target = os.path.join(folder, name)
-        # A package staged where it is served already stays; a link planted there is
-        # replaced by the file itself.
-        if not (os.path.isfile(target) and not os.path.islink(target) and os.path.samefile(path, target)):
-            write_atomically(target, data)
+    if record is not None:
+        os.makedirs(os.path.dirname(os.path.abspath(record)), exist_ok=True)
+    for name, data in packages:
+        # The copy that was checked and hashed is what is served; a link planted at the
+        # target is replaced by the file itself.
+        write_atomically(os.path.join(folder, name), data)
+    if record is not None:
+        write_atomically(record, release_record(version_file))
     write_atomically(os.path.join(folder, VERSION_FILE), version_file)
     return version_file
 
@@ -547,10 +664,7 @@ def _inside(folder, name):
     if not name or name in (".", "..") or "/" in name or "\\" in name or "\0" in name or os.path.isabs(name):
         return None
     path = os.path.join(folder, name)
-    real_folder = os.path.realpath(folder)
-    if os.path.commonpath([os.path.realpath(path), real_folder]) != real_folder:
-        return None
-    return path
+    return None if _outside(path, folder) else path
 
 
 def read_version_file(folder):
@@ -611,27 +725,64 @@ def verify(folder, public_keys, package_name=None, signers=(), freshness_keys=No
     if now >= manifest.expires:
         faults.append("the file expired at %s (checked at %s)"
                       % (format_timestamp(manifest.expires), format_timestamp(now)))
+    if now >= manifest.release_expires:
+        faults.append("the release part expired at %s (checked at %s)"
+                      % (format_timestamp(manifest.release_expires), format_timestamp(now)))
     return faults
 
 
-def refresh(folder, freshness_key_path, release_keys, expires_in_days=DEFAULT_EXPIRES_IN_DAYS,
-            product=DEFAULT_PRODUCT, passphrase_env=None, now=None):
-    """Signs the freshness part of the folder's version.txt again with a new expiry; the
-    release part stays byte for byte. Returns the new file."""
+def _refresh_faults(folder, version_file, manifest, release_keys, freshness_keys, product, recorded, now,
+                    max_expired_days):
+    """Why a well-formed version file may not be signed fresh again; empty when it may."""
+    faults = _release_faults(folder, manifest, release_keys, product, None, ())
+    if not signed_by_one_of(freshness_keys, manifest.signature, manifest.signed_part):
+        faults.append("the signature does not verify under any of the freshness keys")
+    unknown = [text for _, text, _ in manifest.freshness_lines[:-1] if not text.startswith(EXPIRES_WORD)]
+    if unknown:
+        faults.append("the freshness part holds lines other than its expiry: %s"
+                      % ", ".join(repr(text.decode("latin-1")) for text in unknown))
+    if hashlib.sha256(version_file[:manifest.release_signature_end]).hexdigest() != recorded:
+        faults.append("the release part is not the one last staged (the record names another)")
+    if now >= manifest.release_expires:
+        faults.append("the release part expired at %s; refresh never moves that: stage the release again"
+                      % format_timestamp(manifest.release_expires))
+    elif now - manifest.expires > max_expired_days * 86400:
+        faults.append("the file expired at %s, more than %g days ago: stage the release again"
+                      % (format_timestamp(manifest.expires), max_expired_days))
+    return faults
+
+
+def refresh(folder, freshness_key_path, release_keys, record, expires_in_days=DEFAULT_EXPIRES_IN_DAYS,
+            product=DEFAULT_PRODUCT, passphrase_env=None, now=None, freshness_keys=None,
+            max_expired_days=DEFAULT_MAX_EXPIRED_DAYS, site=None):
+    """Signs the freshness part of the folder's version.txt again with a new expiry,
+    `expires_in_days` from `now` but not after the release expiry; the release part
+    stays byte for byte. Only a file that verifies as it is (under `release_keys` and
+    `freshness_keys`, default the public half of the freshness key), whose release part
+    `record` names, and that expired at most `max_expired_days` ago. Returns the new
+    file; on any fault raises with every cause named and writes nothing."""
     if not expires_in_days > 0:
         raise PublishError("--expires-in must be more than 0 days")
+    if not max_expired_days >= 0:
+        raise PublishError("--max-expired must be 0 days or more")
+    _check_record_place(record, site or folder)
+    recorded = read_record(record)
     version_file = read_version_file(folder)
     manifest = parse_manifest(version_file)
     if manifest.verdict != Verdict.VALID:
         raise PublishError("version.txt is not well formed: %s; nothing refreshed" % manifest.verdict)
-    faults = _release_faults(folder, manifest, release_keys, product, None, ())
+    key = load_private_key(freshness_key_path, passphrase_env)
+    if freshness_keys is None:
+        freshness_keys = [key.public_key()]
+    now = int(time.time()) if now is None else now
+    faults = _refresh_faults(folder, version_file, manifest, release_keys, freshness_keys, product, recorded, now,
+                             max_expired_days)
     if faults:
         raise PublishError("version.txt does not verify, nothing refreshed: " + "; ".join(faults))
-    key = load_private_key(freshness_key_path, passphrase_env)
-    expires = ("expires " + format_timestamp(expiry_after(expires_in_days, now))).encode("ascii")
-    head = version_file[:manifest.release_signature_end]
-    for _, text, line_end in manifest.freshness_lines[:-1]:
-        head += (expires if text.startswith(EXPIRES_WORD) else text) + line_end
+    expires = min(expiry_after(expires_in_days, now), manifest.release_expires)
+    _, _, line_end = manifest.freshness_lines[0]
+    head = version_file[:manifest.release_signature_end] + b"expires " + format_timestamp(expires).encode("ascii")
+    head += line_end
     refreshed = head + b"signature " + base64.b64encode(sign(key, head)) + b"\n"
     if len(refreshed) > MAX_VERSION_FILE_BYTES:
         raise PublishError("the version file would be %d bytes; the updater reads at most %d"
@@ -665,6 +816,10 @@ def main(argv=None):
     staging.add_argument("--token", default=DEFAULT_TOKEN)
     staging.add_argument("--product", default=DEFAULT_PRODUCT)
     staging.add_argument("--expires-in", type=float, default=DEFAULT_EXPIRES_IN_DAYS, metavar="DAYS")
+    staging.add_argument("--release-expires-in", type=float, default=DEFAULT_RELEASE_EXPIRES_IN_DAYS, metavar="DAYS",
+                         help="the release part's own expiry, at most %d days" % MAX_RELEASE_EXPIRES_IN_DAYS)
+    staging.add_argument("--record", required=True,
+                         help="file outside the site folder that names the staged release part for refresh")
     staging.add_argument("--line", action="append", default=[], help="a further signed line")
     staging.add_argument("--signer", action="append", default=[], help="a code-signing certificate")
     staging.add_argument("--passphrase-env")
@@ -679,8 +834,14 @@ def main(argv=None):
         command.add_argument("--token", default=DEFAULT_TOKEN)
         command.add_argument("--product", default=DEFAULT_PRODUCT)
     refreshing.add_argument("--freshness-key", required=True, help="private key of the freshness part")
+    refreshing.add_argument("--record", required=True, help="the record stage wrote")
     refreshing.add_argument("--expires-in", type=float, default=DEFAULT_EXPIRES_IN_DAYS, metavar="DAYS")
+    refreshing.add_argument("--max-expired", type=float, default=DEFAULT_MAX_EXPIRED_DAYS, metavar="DAYS",
+                            help="refuse a file that expired longer ago than this")
     refreshing.add_argument("--passphrase-env")
+    refreshing.add_argument("--freshness-key-public", action="append", default=[],
+                            help="a freshness public key (DER) the file may be signed with; default the public "
+                                 "half of --freshness-key")
     checking.add_argument("--freshness-key-public", action="append", default=[],
                           help="a freshness public key (DER); default the release keys")
     checking.add_argument("--package-name")
@@ -696,14 +857,21 @@ def main(argv=None):
             folder = product_folder(args.root, args.token, args.product)
             stage(args.release_key, args.version, args.package, folder, args.line, args.signer,
                   args.freshness_key, args.expires_in, args.product, args.passphrase_env,
-                  args.freshness_passphrase_env)
+                  args.freshness_passphrase_env, release_expires_in_days=args.release_expires_in,
+                  record=args.record, site=args.root)
             print(os.path.join(folder, VERSION_FILE))
         elif args.command == "refresh":
             folder = args.folder or product_folder(args.root, args.token, args.product)
-            refreshed = refresh(folder, args.freshness_key, [load_public_key(path) for path in args.key],
-                                args.expires_in, args.product, args.passphrase_env)
-            print("refresh: %s now %s" % (os.path.join(folder, VERSION_FILE),
-                                          format_timestamp(parse_manifest(refreshed).expires)))
+            freshness_keys = [load_public_key(path) for path in args.freshness_key_public] or None
+            refreshed = parse_manifest(refresh(folder, args.freshness_key, [load_public_key(path) for path in args.key],
+                                               args.record, args.expires_in, args.product, args.passphrase_env,
+                                               freshness_keys=freshness_keys, max_expired_days=args.max_expired,
+                                               site=args.root or args.folder))
+            note = ""
+            if refreshed.expires == refreshed.release_expires:
+                note = " (the release part's own expiry: stage the release again before then)"
+            print("refresh: %s now %s%s" % (os.path.join(folder, VERSION_FILE), format_timestamp(refreshed.expires),
+                                            note))
         else:
             folder = args.folder or product_folder(args.root, args.token, args.product)
             release_keys = [load_public_key(path) for path in args.key]

@@ -10,6 +10,7 @@ import shutil
 import stat
 import subprocess
 import tempfile
+import time
 import unittest
 from unittest import mock
 
@@ -52,6 +53,7 @@ class ManifestVectorsTest(unittest.TestCase):
                     continue
                 held = dict(field.split("=") for field in row[3].decode().split(" "))
                 self.assertEqual(held["product"], manifest.product)
+                self.assertEqual(int(held["release-expires"]), manifest.release_expires)
                 self.assertEqual(int(held["expires"]), manifest.expires)
                 self.assertEqual(int(held["packages"]), len(manifest.packages))
                 self.assertEqual(b"AAEC", base64.b64encode(manifest.signature))
@@ -59,13 +61,15 @@ class ManifestVectorsTest(unittest.TestCase):
                 self.assertTrue(manifest.signed_part.startswith(manifest.release_part + b"release-signature "))
 
     def test_size_limit_and_the_parts_each_signature_covers(self):
-        valid = b"3.0.1.3\r\nproduct Quorvel30\r\nrelease-signature AAEC\r\nexpires 2026-12-23T00:00:00Z\r\nsignature AAEC"
+        valid = (b"3.0.1.3\r\nproduct Quorvel30\r\nrelease-expires 2027-12-23T00:00:00Z\r\nrelease-signature AAEC\r\n"
+                 b"expires 2026-12-23T00:00:00Z\r\nsignature AAEC")
         padded = valid[:8] + b"notes " + b"x" * (publish.MAX_VERSION_FILE_BYTES - len(valid) - 8) + b"\r\n" + valid[8:]
         self.assertEqual(publish.MAX_VERSION_FILE_BYTES, len(padded))
         self.assertEqual(publish.Verdict.VALID, publish.parse_manifest(padded).verdict)
         self.assertEqual(publish.Verdict.TOO_LARGE, publish.parse_manifest(padded + b"\n").verdict)
         manifest = publish.parse_manifest(valid)
-        self.assertEqual(b"3.0.1.3\r\nproduct Quorvel30\r\n", manifest.release_part)
+        self.assertEqual(b"3.0.1.3\r\nproduct Quorvel30\r\nrelease-expires 2027-12-23T00:00:00Z\r\n",
+                         manifest.release_part)
         self.assertEqual(valid[:valid.rfind(b"signature ")], manifest.signed_part)
         self.assertEqual(b"3.0.1.3", manifest.version_line)
 
@@ -86,6 +90,8 @@ class PublishTest(unittest.TestCase):
         self.work = tempfile.TemporaryDirectory()
         self.folder = os.path.join(self.work.name, "www", "store", "q7k2m9x4", "Quorvel30")
         self.package = os.path.join(self.work.name, "Quorvel Setup.exe")
+        # Beside the site folder, where only the vendor writes.
+        self.record = os.path.join(self.work.name, "Quorvel30.record")
         with open(self.package, "wb") as out:
             out.write(os.urandom(70000))
 
@@ -93,6 +99,7 @@ class PublishTest(unittest.TestCase):
         self.work.cleanup()
 
     def stage(self, key=None, version="3.0.1.3", packages=None, lines=("notes: caf\u00e9",), **options):
+        options.setdefault("record", self.record)
         return publish.stage(key or self.private, version, packages or [self.package], self.folder, list(lines),
                              **options)
 
@@ -133,13 +140,24 @@ class PublishTest(unittest.TestCase):
         def flip_signature(data):
             at = data.rfind(b"signature ") + 20
             return data[:at] + (b"B" if data[at:at + 1] != b"B" else b"C") + data[at + 1:]
+
+        def move_expiry(days):
+            def moved(data):
+                expires = publish.parse_manifest(data).expires
+                return data.replace(b"\nexpires %s\n" % publish.format_timestamp(expires).encode(),
+                                    b"\nexpires %s\n" % publish.format_timestamp(expires + days * 86400).encode())
+            return moved
         rows = [
             ("version line changed", lambda data: b"3.0.1.4" + data[7:], None, "does not verify"),
             ("signature changed", flip_signature, None, "does not verify"),
             ("line after the signature", lambda data: data + b"notes\n", None, "SignatureNotLast"),
             ("a carriage return before the line end", lambda data: data[:-1] + b"\r\r\n", None, "BadSignatureText"),
-            ("the expiry moved on after signing", lambda data: re.sub(rb"expires 2\d\d\d", b"expires 2999", data), None,
+            ("the expiry moved on after signing", move_expiry(1), None,
              "the signature does not verify under any of the freshness keys given"),
+            ("the expiry moved past the release expiry", move_expiry(400), None, "FreshnessBeyondRelease"),
+            ("the release expiry moved on after signing",
+             lambda data: re.sub(rb"\nrelease-expires 2\d\d\d", b"\nrelease-expires 2999", data), None,
+             "the release signature does not verify"),
             ("a package line added to the freshness part",
              lambda data: data.replace(b"\nexpires ", b"\npackage Q.exe 5 " + b"a" * 64 + b"\nexpires "), None,
              "MisplacedLine"),
@@ -205,6 +223,17 @@ class PublishTest(unittest.TestCase):
             ("a further product line", dict(lines=["product Quorvel31"]), "read as part of the manifest"),
             ("a product with a space", dict(product="Quorvel 30"), "product"),
             ("expired already", dict(expires_in_days=0), "more than 0 days"),
+            ("a release expiry of no days", dict(release_expires_in_days=0), "more than 0 and at most 3650"),
+            ("a release expiry beyond ten years", dict(release_expires_in_days=3650.5), "at most 3650"),
+            ("a release expiry given beyond ten years", dict(release_expires=int(time.time()) + 3651 * 86400),
+             "more than 3650 days away"),
+            ("a freshness expiry after the release expiry", dict(expires_in_days=8, release_expires_in_days=7),
+             "later than the release expiry"),
+            ("a further release-expires line", dict(lines=["release-expires 2999-01-01T00:00:00Z"]),
+             "read as part of the manifest"),
+            ("the record inside the site folder", dict(record=os.path.join(self.folder, "..", "Quorvel30.record"),
+                                                       site=os.path.join(self.work.name, "www")),
+             "inside the site folder"),
             ("freshness key missing", dict(freshness_key_path=os.path.join(self.work.name, "none.pem")),
              "cannot read key"),
         ]
@@ -214,6 +243,7 @@ class PublishTest(unittest.TestCase):
                     self.stage(**arguments)
                 self.assertIn(message, str(raised.exception))
                 self.assertFalse(os.path.exists(os.path.join(self.folder, publish.VERSION_FILE)))
+                self.assertFalse(os.path.exists(self.record))
         with self.assertRaises(publish.PublishError):
             publish.generate_key(self.keys.name, "vendor")
         with self.assertRaises(publish.PublishError):
@@ -224,73 +254,159 @@ class PublishTest(unittest.TestCase):
         apart = [publish.load_public_key(self.other_public)]
         day = 86400
         staged = self.stage(freshness_key_path=self.other_private, expires_in_days=1.5, now=1_800_000_000)
-        expires = publish.parse_manifest(staged).expires
+        manifest = publish.parse_manifest(staged)
+        expires = manifest.expires
         self.assertEqual(1_800_000_000 + 1.5 * day, expires)
+        self.assertEqual(1_800_000_000 + 365 * day, manifest.release_expires)
+        self.assertTrue(manifest.release_part.endswith(b"\nnotes: caf\xc3\xa9\nrelease-expires 2028-01-15T08:00:00Z\n"))
         self.assertEqual([], publish.verify(self.folder, release, freshness_keys=apart, at=expires - 1))
         self.assertEqual(["the file expired at 2027-01-16T20:00:00Z (checked at 2027-01-16T20:00:00Z)"],
                          publish.verify(self.folder, release, freshness_keys=apart, at=expires))
+        self.assertEqual(["the file expired at 2027-01-16T20:00:00Z (checked at 2028-01-15T08:00:00Z)",
+                          "the release part expired at 2028-01-15T08:00:00Z (checked at 2028-01-15T08:00:00Z)"],
+                         publish.verify(self.folder, release, freshness_keys=apart, at=manifest.release_expires))
         self.assertEqual(["the signature does not verify under any of the freshness keys given"],
                          publish.verify(self.folder, release, at=expires - 1))
         self.assertEqual(["the product is Quorvel30, not Quorvel31"],
                          publish.verify(self.folder, release, freshness_keys=apart, product="Quorvel31",
                                         at=expires - 1))
+        with open(self.record, encoding="ascii") as record:
+            self.assertIn("\nrelease-sha256 %s\n" % hashlib.sha256(staged[:manifest.release_signature_end]).hexdigest(),
+                          record.read())
 
-        # A scheduled job moves the expiry on: the release part stays byte for byte, and
-        # the other lines of the freshness part (here with CRLF ends) stay as they were.
-        with_serial = staged.replace(b"\nsignature ", b"\nserial 7\r\nsignature ")
-        with open(os.path.join(self.folder, publish.VERSION_FILE), "wb") as out:
-            out.write(with_serial)
-        refreshed = publish.refresh(self.folder, self.other_private, release, expires_in_days=30,
+        # A scheduled job moves the expiry on, up to the release's own: the release part
+        # stays byte for byte, a day after the file expired as well as before.
+        refreshed = publish.refresh(self.folder, self.other_private, release, self.record, expires_in_days=30,
                                     now=expires + day)
-        old, new = publish.parse_manifest(with_serial), publish.parse_manifest(refreshed)
+        new = publish.parse_manifest(refreshed)
         self.assertEqual(publish.Verdict.VALID, new.verdict)
         self.assertEqual(refreshed, self.served())
-        self.assertTrue(refreshed.startswith(staged[:staged.index(b"\nexpires ") + 1]))
+        self.assertTrue(refreshed.startswith(staged[:manifest.release_signature_end] + b"expires "))
         self.assertEqual(expires + 31 * day, new.expires)
-        self.assertIn(b"\nserial 7\r\nsignature ", refreshed)
+        self.assertEqual(manifest.release_expires, new.release_expires)
         self.assertEqual([], publish.verify(self.folder, release, freshness_keys=apart, at=expires + 2 * day))
-        self.assertEqual(old.release_part, new.release_part)
+        ending = self.stage(freshness_key_path=self.other_private, release_expires_in_days=10, now=1_800_000_000)
+        capped = publish.refresh(self.folder, self.other_private, release, self.record, now=1_800_000_000 + 5 * day)
+        self.assertEqual(publish.parse_manifest(ending).release_expires, publish.parse_manifest(capped).expires)
 
-        # The command as a cron job runs it.
+        # The command as a cron job runs it; a freshness key rotated since the last run
+        # is named by its public half.
+        self.stage(freshness_key_path=self.other_private, expires_in_days=1.5, now=1_800_000_000)
         with mock.patch("time.time", return_value=expires + 2 * day), mock.patch("sys.stdout"):
-            self.assertEqual(0, publish.main(["refresh", "--folder", self.folder, "--freshness-key", self.other_private,
-                                              "--key", self.public, "--expires-in", "7"]))
+            self.assertEqual(0, publish.main(["refresh", "--folder", self.folder, "--freshness-key", self.private,
+                                              "--freshness-key-public", self.other_public, "--key", self.public,
+                                              "--record", self.record, "--expires-in", "7"]))
         self.assertEqual(expires + 9 * day, publish.parse_manifest(self.served()).expires)
         with mock.patch("sys.stderr"), mock.patch("sys.stdout"):
             self.assertEqual(0, publish.main(["verify", "--folder", self.folder, "--key", self.public,
-                                              "--freshness-key-public", self.other_public, "--at",
+                                              "--freshness-key-public", self.public, "--at",
                                               publish.format_timestamp(expires + 9 * day - 1)]))
             self.assertEqual(1, publish.main(["verify", "--folder", self.folder, "--key", self.public,
-                                              "--freshness-key-public", self.other_public, "--at",
+                                              "--freshness-key-public", self.public, "--at",
                                               publish.format_timestamp(expires + 9 * day)]))
 
-        # What does not verify is left alone.
+    def test_refresh_signs_again_only_the_file_last_staged_as_it_was(self):
+        release = [publish.load_public_key(self.public)]
+        day = 86400
+        now = 1_800_000_000
+
+        def staged_fresh(**options):
+            return self.stage(freshness_key_path=self.other_private, now=now, **options)
+
+        def resigned(change):
+            # Changed and signed again with the freshness key: only what refresh checks
+            # beyond the signatures can refuse it.
+            def make():
+                data = change(staged_fresh())
+                head = data[:data.rindex(b"signature ")]
+                return head + b"signature " + base64.b64encode(
+                    publish.sign(publish.load_private_key(self.other_private), head)) + b"\n"
+            return make
+
+        def zeroed_with_a_line():
+            data = staged_fresh()
+            head = data[:data.rindex(b"signature ")] + b"mirror 7\n"
+            return head + b"signature " + base64.b64encode(bytes(384)) + b"\n"
+
+        def rolled_back():
+            old = staged_fresh()
+            self.stage(version="3.0.1.4", freshness_key_path=self.other_private, now=now)
+            return old
+
+        def staged_again():
+            old = staged_fresh()
+            staged_fresh(release_expires_in_days=300)
+            return old
+
+        def staged_then(change):
+            return lambda: change(staged_fresh())
+
+        def record_text(text):
+            def make():
+                data = staged_fresh()
+                with open(self.record, "w") as out:
+                    out.write(text)
+                return data
+            return make
+
+        def package_changed():
+            data = staged_fresh()
+            with open(os.path.join(self.folder, "Quorvel Setup.exe"), "r+b") as out:
+                out.write(b"X")
+            return data
+
+        expired = now + 7 * day
         rows = [
-            ("release part by another key", dict(key=self.other_private), [publish.load_public_key(self.public)],
-             "release signature does not verify"),
-            ("another product", dict(product="Quorvel31"), release, "the product is Quorvel31"),
-            ("a package changed", dict(), release, "does not have the SHA-256"),
+            # edge, the file, the time of refresh, options, the cause named (None: refreshed)
+            ("a freshness part altered, a line added, its signature zeroed", zeroed_with_a_line, now, {},
+             "the signature does not verify under any of the freshness keys"),
+            ("an unknown line in the freshness part, signed", resigned(
+                lambda data: data.replace(b"\nexpires ", b"\nmirror 7\nexpires ")), now, {},
+             "the freshness part holds lines other than its expiry: 'mirror 7'"),
+            ("a release part staged before the last one (the site folder rolled back)", rolled_back, now, {},
+             "the release part is not the one last staged"),
+            ("the same version staged again since, with another release expiry", staged_again, now, {},
+             "the release part is not the one last staged"),
+            ("expired seven days ago to the second", staged_fresh, expired + 7 * day, {}, None),
+            ("expired seven days and a second ago", staged_fresh, expired + 7 * day + 1, {},
+             "more than 7 days ago: stage the release again"),
+            ("expired a day ago, with a bound of half a day", staged_fresh, expired + day,
+             dict(max_expired_days=0.5), "more than 0.5 days ago"),
+            ("the release part expired", staged_fresh, now + 365 * day, dict(max_expired_days=400),
+             "the release part expired at 2028-01-15T08:00:00Z; refresh never moves that"),
+            ("a release part by a key not given", lambda: staged_fresh(key=self.other_private), now, {},
+             "the release signature does not verify"),
+            ("a package changed", package_changed, now, {}, "does not have the SHA-256"),
+            ("another product", lambda: staged_fresh(), now, dict(product="Quorvel31"),
+             "the product is Quorvel30, not Quorvel31"),
+            ("a line after the signature", staged_then(lambda data: data + b"\n"), now, {}, "SignatureNotLast"),
+            ("the record inside the site folder", staged_fresh, now,
+             dict(record=os.path.join(self.folder, "Quorvel30.record")), "inside the site folder"),
+            ("no record", staged_fresh, now, dict(record=os.path.join(self.work.name, "none.record")),
+             "cannot read record"),
+            ("a record naming no release part", record_text("release-sha256 x\n"), now, {},
+             "does not name one release part"),
+            ("a record naming two", record_text("release-sha256 %s\nrelease-sha256 %s\n" % ("a" * 64, "b" * 64)),
+             now, {}, "does not name one release part"),
         ]
-        for edge, options, keys, fault in rows:
+        for edge, make, at, options, fault in rows:
             with self.subTest(edge):
-                folder = self.folder
-                if "product" in options:
-                    self.folder = os.path.join(os.path.dirname(folder), options["product"])
-                self.stage(**options)
-                if edge == "a package changed":
-                    with open(os.path.join(self.folder, "Quorvel Setup.exe"), "r+b") as out:
-                        out.write(b"X")
-                before = self.served()
+                shutil.rmtree(os.path.join(self.work.name, "www"), ignore_errors=True)
+                before = make()
+                publish.write_atomically(os.path.join(self.folder, publish.VERSION_FILE), before)
+                if options.get("record", "").startswith(self.folder):
+                    shutil.copyfile(self.record, options["record"])
+                arguments = dict(expires_in_days=7, now=at, record=self.record)
+                arguments.update(options)
+                if fault is None:
+                    refreshed = publish.refresh(self.folder, self.other_private, release, **arguments)
+                    self.assertEqual(at + 7 * day, publish.parse_manifest(refreshed).expires)
+                    continue
                 with self.assertRaises(publish.PublishError) as raised:
-                    publish.refresh(self.folder, self.private, keys)
+                    publish.refresh(self.folder, self.other_private, release, **arguments)
                 self.assertIn(fault, str(raised.exception))
                 self.assertEqual(before, self.served())
-                self.folder = folder
-        with open(os.path.join(self.folder, publish.VERSION_FILE), "ab") as out:
-            out.write(b"\n")
-        with self.assertRaises(publish.PublishError) as raised:
-            publish.refresh(self.folder, self.private, release)
-        self.assertIn("SignatureNotLast", str(raised.exception))
+                self.assertEqual([], [name for name in os.listdir(self.folder) if name.startswith(".")])
 
     def test_verify_reads_nothing_outside_the_folder(self):
         secret = os.path.join(self.work.name, "www", "secret.exe")
@@ -313,7 +429,7 @@ class PublishTest(unittest.TestCase):
         ]
         for edge, name in rows:
             with self.subTest(edge):
-                body = b"3.0.1.3\nproduct Quorvel30\npackage %s 6 %s\n" % (
+                body = b"3.0.1.3\nproduct Quorvel30\npackage %s 6 %s\nrelease-expires 2100-01-01T00:00:00Z\n" % (
                     name.encode(), hashlib.sha256(b"secret").hexdigest().encode())
                 publish.write_atomically(os.path.join(self.folder, publish.VERSION_FILE),
                                          publish.two_part_file(body, key, key, 4_000_000_000))
@@ -387,7 +503,8 @@ class PublishTest(unittest.TestCase):
         with mock.patch("sys.stdout"):
             for option in ("--key", "--release-key"):
                 self.assertEqual(0, publish.main(["stage", option, self.private, "--version", "3.0.1.3", "--package",
-                                                  self.package, "--root", os.path.join(self.work.name, "www")]))
+                                                  self.package, "--root", os.path.join(self.work.name, "www"),
+                                                  "--record", os.path.join(self.work.name, "records", option)]))
                 self.assertEqual([], self.faults())
 
 
@@ -473,6 +590,50 @@ class InstallerSignatureTest(unittest.TestCase):
                 publish.stage(private, "3.0.1.3", [named], folder)
                 faults = publish.verify(folder, [publish.load_public_key(public)], signers=signer_paths)
                 self.assertTrue(any(fault in text for text in faults), faults)
+
+    def test_stage_checks_hashes_and_serves_the_one_copy_it_read(self):
+        # A package swapped for another right after stage has read it: the signature
+        # check, the hash and the staged file are all of the bytes read first.
+        root = self.path("swapped-site")
+        folder = publish.product_folder(root)
+        keys = tempfile.TemporaryDirectory()
+        self.addCleanup(keys.cleanup)
+        private, public = publish.generate_key(keys.name)
+        signers = [self.path("dev-cert.pem")]
+        real_read = publish._read
+        rows = [
+            ("an unsigned file read, the signed one swapped in", "unsigned.exe", "dev-signed.exe",
+             "carries no Authenticode signature"),
+            ("the signed file read, an unsigned one swapped in", "dev-signed.exe", "unsigned.exe", None),
+        ]
+        for edge, read_first, swapped_in, fault in rows:
+            with self.subTest(edge):
+                shutil.rmtree(root, ignore_errors=True)
+                named = self.path("QuorvelUpdate.exe")
+                shutil.copyfile(self.path(read_first), named)
+
+                def swapping_read(path, what):
+                    data = real_read(path, what)
+                    if what == "package":
+                        shutil.copyfile(self.path(swapped_in), path)
+                    return data
+
+                record = self.path("swapped.record")
+                with mock.patch.object(publish, "_read", swapping_read):
+                    if fault is not None:
+                        with self.assertRaises(publish.PublishError) as raised:
+                            publish.stage(private, "3.0.1.3", [named], folder, signers=signers, record=record)
+                        self.assertIn(fault, str(raised.exception))
+                        self.assertFalse(os.path.exists(folder))
+                        continue
+                    version_file = publish.stage(private, "3.0.1.3", [named], folder, signers=signers,
+                                                 record=record)
+                with open(self.path(read_first), "rb") as source:
+                    read = source.read()
+                self.assertIn(publish.package_line("QuorvelUpdate.exe", read).encode(), version_file)
+                with open(os.path.join(folder, "QuorvelUpdate.exe"), "rb") as served:
+                    self.assertEqual(read, served.read())
+                self.assertEqual([], publish.verify(folder, [publish.load_public_key(public)], signers=signers))
 
 
 if __name__ == "__main__":

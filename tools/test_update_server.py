@@ -151,8 +151,9 @@ class ServingTest(ServerTestCase):
         with open(os.path.join(folder, publish.VERSION_FILE), "rb") as served:
             self.assertEqual(body, served.read())
         self.assertEqual([], publish.verify(folder, dev, "QuorvelUpdate.exe", freshness_keys=fresh))
-        expires = publish.parse_manifest(body).expires
-        self.assertLess(abs(expires - (time.time() + 7 * 86400)), 60)
+        manifest = publish.parse_manifest(body)
+        self.assertLess(abs(manifest.expires - (time.time() + 7 * 86400)), 60)
+        self.assertLess(abs(manifest.release_expires - (time.time() + 365 * 86400)), 60)
 
         # The files the updater must refuse, each named by the vendor's own check.
         freshness_fault = "the signature does not verify under any of the freshness keys given"
@@ -166,6 +167,12 @@ class ServingTest(ServerTestCase):
             (dict(form="freshness-altered"), [freshness_fault]),
             (dict(form="expires-in-release-part"), ["version.txt is not well formed: MisplacedLine"]),
             (dict(form="single-signature"), ["version.txt is not well formed: NoReleaseSignature"]),
+            (dict(form="no-release-expiry"), ["version.txt is not well formed: NoReleaseExpiry"]),
+            (dict(release_expires_in_seconds=-30 * 86400, expires_in_seconds=-31 * 86400),
+             ["the file expired at", "the release part expired at"]),
+            (dict(form="freshness-beyond-release", release_expires_in_seconds=-30 * 86400,
+                  expires_in_seconds=365 * 86400), ["version.txt is not well formed: FreshnessBeyondRelease"]),
+            (dict(form="freshness-beyond-release", release_expires_in_seconds=7200, expires_in_seconds=3600), []),
         ]
         for options, faults in rows:
             with self.subTest(**options):
@@ -186,7 +193,11 @@ class ServingTest(ServerTestCase):
                         dict(folder=STORE, version="3.0.1.3", key="stolen"), dict(version="3.0.1.3"),
                         dict(folder=STORE, version="3.0.1.3", form="other"),
                         dict(folder=STORE, version="3.0.1.3", expire_in_seconds=5),
-                        dict(folder=STORE, version="3.0.1.3", expires_in_seconds="soon")):
+                        dict(folder=STORE, version="3.0.1.3", expires_in_seconds="soon"),
+                        dict(folder=STORE, version="3.0.1.3", release_expires_in_seconds=None),
+                        # The vendor's tool signs no freshness expiry past the release's.
+                        dict(folder=STORE, version="3.0.1.3", expires_in_seconds=7200,
+                             release_expires_in_seconds=3600)):
             status, body = stage(**request)
             self.assertEqual(400, status, request)
             self.assertIn(b"cannot stage", body)

@@ -68,13 +68,20 @@ exact path only; it never serves a file, and is not logged):
   freshness_key the key of the freshness part, as `key`; default "freshness"
   expires_in_seconds  the expiry, from now; may be negative (already expired); default
                 seven days
+  release_expires_in_seconds  the release part's own expiry, from now; may be negative;
+                default 365 days. The vendor's tool refuses an expiry later than it
   product       the product line; default "Quorvel30"
   extra_lines   further signed lines of the release part
   form          "two-part" (default: as the vendor's tool stages it), or a file the
-                updater must refuse: "freshness-altered" (the expiry moved a year on
-                after the file was signed), "expires-in-release-part" (an expires line in
+                updater must refuse: "freshness-altered" (the expiry moved on to the
+                release expiry after the file was signed), "expires-in-release-part" (an expires line in
                 the release part too, signed), "single-signature" (the older format: the
-                version and package lines and one signature by `key`)
+                version and package lines and one signature by `key`),
+                "no-release-expiry" (two parts, but no release-expires line: the format
+                before it), "freshness-beyond-release" (both parts signed by their keys,
+                the freshness expiry as given even where it is later than the release
+                expiry: what the holder of the freshness key alone makes of an old
+                release part it replays)
 
 The answer is 200 with the version file written, or 400 with the reason.
 """
@@ -105,8 +112,10 @@ from http.server import BaseHTTPRequestHandler
 
 SIDECAR_SUFFIX = ".behave.json"
 STAGE_PATH = "/__control/stage"
-STAGE_FIELDS = {"folder", "version", "packages", "key", "freshness_key", "expires_in_seconds", "product",
-                "extra_lines", "form"}
+STAGE_FIELDS = {"folder", "version", "packages", "key", "freshness_key", "expires_in_seconds",
+                "release_expires_in_seconds", "product", "extra_lines", "form"}
+STAGE_FORMS = ("two-part", "freshness-altered", "expires-in-release-part", "single-signature", "no-release-expiry",
+               "freshness-beyond-release")
 DEFAULT_CHUNK_SIZE = 64 * 1024
 DEFAULT_STALL_MS = 3_600_000
 # Not a power of two, so a dropped or repeated transfer block shifts the pattern.
@@ -661,25 +670,34 @@ class UpdateServer(socketserver.ThreadingMixIn, socketserver.TCPServer):
         paths = [os.path.join(folder, name) for name in names]
         release_key = self._key_path(request.get("key", "dev"))
         freshness_key = self._key_path(request.get("freshness_key", "freshness"))
-        seconds = request.get("expires_in_seconds", publish.DEFAULT_EXPIRES_IN_DAYS * 86400)
-        if not _is_number(seconds):
-            raise ValueError("expires_in_seconds must be a number")
-        expires = int(time.time() + seconds)
+        now = time.time()
+        expiries = {}
+        for field, days in (("expires_in_seconds", publish.DEFAULT_EXPIRES_IN_DAYS),
+                            ("release_expires_in_seconds", publish.DEFAULT_RELEASE_EXPIRES_IN_DAYS)):
+            seconds = request.get(field, days * 86400)
+            if not _is_number(seconds):
+                raise ValueError("%s must be a number" % field)
+            expiries[field] = int(now + seconds)
+        expires, release_expires = expiries["expires_in_seconds"], expiries["release_expires_in_seconds"]
         product = request.get("product", publish.DEFAULT_PRODUCT)
         extra_lines = request.get("extra_lines", [])
         form = request.get("form", "two-part")
+        if form not in STAGE_FORMS:
+            raise ValueError("form must be one of " + ", ".join(STAGE_FORMS))
         with self._stage_lock:
             if form in ("two-part", "freshness-altered"):
                 version_file = publish.stage(release_key, request["version"], paths, folder, extra_lines,
-                                             freshness_key_path=freshness_key, product=product, expires=expires)
+                                             freshness_key_path=freshness_key, product=product, expires=expires,
+                                             release_expires=release_expires, now=now)
                 if form == "two-part":
                     return version_file
-                # What a freezing attacker would like: a later expiry under the old signature.
+                # What a freezing attacker would like: a later expiry under the old signature,
+                # as late as the release part allows.
                 manifest = publish.parse_manifest(version_file)
-                later = publish.format_timestamp(manifest.expires + 365 * 86400).encode("ascii")
+                later = publish.format_timestamp(manifest.release_expires).encode("ascii")
                 version_file = version_file.replace(b"\nexpires " + publish.format_timestamp(manifest.expires).encode(
                     "ascii") + b"\n", b"\nexpires " + later + b"\n")
-            elif form in ("expires-in-release-part", "single-signature"):
+            else:
                 packages = [(os.path.basename(path), _read_package(path)) for path in paths]
                 if form == "single-signature":
                     lines = [request["version"]] + [publish.package_line(*package) for package in packages]
@@ -687,13 +705,16 @@ class UpdateServer(socketserver.ThreadingMixIn, socketserver.TCPServer):
                     version_file = body + b"signature " + base64.b64encode(
                         publish.sign(publish.load_private_key(release_key), body)) + b"\n"
                 else:
-                    release = publish.release_part(request["version"], product, packages, extra_lines + [
-                        "expires " + publish.format_timestamp(expires)])
+                    lines = list(extra_lines)
+                    if form == "expires-in-release-part":
+                        lines.append("expires " + publish.format_timestamp(expires))
+                    release = publish.release_part(request["version"], product, packages, release_expires, lines)
+                    if form == "no-release-expiry":
+                        release = release[:release.rindex(b"release-expires ")]
+                    # Signed as they are: the tool's own check of the two expiries is what
+                    # the holder of the freshness key alone does not run.
                     version_file = publish.two_part_file(release, publish.load_private_key(release_key),
                                                          publish.load_private_key(freshness_key), expires)
-            else:
-                raise ValueError("form must be two-part, freshness-altered, expires-in-release-part or "
-                                 "single-signature")
             publish.write_atomically(os.path.join(folder, publish.VERSION_FILE), version_file)
             return version_file
 

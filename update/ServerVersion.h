@@ -20,8 +20,9 @@ enum class ServerAnswer
     // parts by the vendor's keys and naming this language's package, or one over the size
     // limit.
     Unverified,
-    // The vendor's version file for this product and language, past its expiry by the
-    // system clock: the server is not being kept up, or an old file is replayed.
+    // The vendor's version file for this product and language, past its expiry or its
+    // release part's by the system clock: the server is not being kept up, or an old
+    // file is replayed.
     Expired,
     // The vendor's version: `server` and the package entry are filled.
     Verified,

@@ -36,10 +36,12 @@ enum class UpdateInfoVerdict
 {
     // The vendor's current update information for this product and language.
     Believed,
-    // The vendor's update information, authentic in every other way, past its expiry:
-    // what a server that stopped being refreshed, or an old copy replayed, offers.
+    // The vendor's update information, authentic in every other way, past its expiry or
+    // its release part's: what a server that stopped being refreshed, or an old copy
+    // replayed, offers.
     Expired,
     // Anything else: malformed, a signature that does not verify under its part's keys,
+    // a freshness expiry later than the release's (no clock makes that file right),
     // another product, no package of this language; a platform that cannot verify too.
     NotBelieved,
 };
@@ -47,7 +49,8 @@ enum class UpdateInfoVerdict
 // Checks `versionFile`: the release part's signature with a release key, the whole
 // signed part's with a freshness key, the product code exactly `productCode`, a package
 // named `packageName` (ASCII letters in any case), and `now` (seconds since 1970, UTC)
-// before the expiry. Only Believed sets `expected` to that package's entry.
+// before both the expiry and the release part's expiry. Only Believed sets `expected`
+// to that package's entry.
 [[nodiscard]] UpdateInfoVerdict VerifyUpdateInfo(std::string_view versionFile, std::string_view productCode,
                                                  std::string_view packageName, const UpdateKeys& keys,
                                                  int64_t now, ManifestPackage& expected);

@@ -75,7 +75,9 @@ UpdateInfoVerdict VerifyUpdateInfo(std::string_view versionFile, std::string_vie
     if (package == nullptr)
         return UpdateInfoVerdict::NotBelieved;
     // Last, so that the hint about the date is given only for the vendor's own file.
-    if (now >= manifest.expires)
+    // Both expiries count: the reader has refused a freshness expiry later than the
+    // release's, and the release's is asked too so that no file outlives it.
+    if (now >= manifest.expires || now >= manifest.releaseExpires)
         return UpdateInfoVerdict::Expired;
     expected = *package;
     return UpdateInfoVerdict::Believed;

@@ -39,7 +39,12 @@ enum class Body
     FreshnessAlteredAfterSigning,
     ExpiryInReleasePart,
     SingleSignature,
+    NoReleaseExpiry,
+    ReleasePartExpired,
+    ReplayedReleasePart,
 };
+
+constexpr long long kMonthSeconds = 30 * 86400;
 
 // The files whose freshness or product is wrong: all of them signed with keys the
 // build holds, so that only the check of the two parts can refuse them.
@@ -67,6 +72,20 @@ testserver::VersionFileRequest FreshnessForgery(Body kind)
     case Body::SingleSignature:
         request.form = testserver::VersionFileForm::SingleSignature;
         break;
+    case Body::NoReleaseExpiry:
+        request.form = testserver::VersionFileForm::NoReleaseExpiry;
+        break;
+    case Body::ReleasePartExpired:
+        request.releaseExpiresInSeconds = -kMonthSeconds;
+        request.expiresInSeconds = -kMonthSeconds - 3600;
+        break;
+    case Body::ReplayedReleasePart:
+        // What the holder of the freshness key alone can make: an old release part,
+        // expired a month ago, signed fresh for a year.
+        request.releaseExpiresInSeconds = -kMonthSeconds;
+        request.expiresInSeconds = 365 * 86400;
+        request.form = testserver::VersionFileForm::FreshnessBeyondRelease;
+        break;
     default:
         break;
     }
@@ -84,6 +103,9 @@ void ServeVersionBody(Body kind, const std::string& plain, const std::string& si
     case Body::FreshnessAlteredAfterSigning:
     case Body::ExpiryInReleasePart:
     case Body::SingleSignature:
+    case Body::NoReleaseExpiry:
+    case Body::ReleasePartExpired:
+    case Body::ReplayedReleasePart:
         testserver::ServePackage(kPackage);
         testserver::ServeVersionFile(testserver::PublishVersionFile(FreshnessForgery(kind)), sidecar);
         return;
@@ -237,6 +259,12 @@ INSTANTIATE_TEST_SUITE_P(
         VersionFault{"ExpiryInTheReleasePart", Body::ExpiryInReleasePart, "", "", false,
                      CheckOutcome::Unverified},
         VersionFault{"SingleSignatureOfTheOlderFormat", Body::SingleSignature, "", "", false,
+                     CheckOutcome::Unverified},
+        VersionFault{"NoReleaseExpiry", Body::NoReleaseExpiry, "", "", false, CheckOutcome::Unverified},
+        VersionFault{"ReleasePartExpired", Body::ReleasePartExpired, "", "", false, CheckOutcome::Expired},
+        // Fresh by its own part, but fresh beyond what the release key allowed: no
+        // clock makes it right, so it is not believed, and gets no date hint.
+        VersionFault{"OldReleasePartReplayedUnderAFarExpiry", Body::ReplayedReleasePart, "", "", false,
                      CheckOutcome::Unverified}),
     [](const ::testing::TestParamInfo<VersionFault>& row) { return std::string(row.param.edge); });
 

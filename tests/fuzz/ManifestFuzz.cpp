@@ -52,8 +52,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     for (const char c : manifest.product)
         FUZZ_CHECK(c > ' ' && c < 0x7F);
     FUZZ_CHECK(file.substr(0, release).find("product " + manifest.product) != std::string_view::npos);
-    // Between the first second of 1970 and the last one of 9999.
-    FUZZ_CHECK(manifest.expires >= 0 && manifest.expires <= 253402300799);
+    // Between the first second of 1970 and the last one of 9999, and the freshness part
+    // never fresh for longer than the release part allows.
+    FUZZ_CHECK(manifest.expires >= 0 && manifest.releaseExpires <= 253402300799);
+    FUZZ_CHECK(manifest.expires <= manifest.releaseExpires);
+    FUZZ_CHECK(file.substr(0, release).find("\nrelease-expires ") != std::string_view::npos);
+    FUZZ_CHECK(file.substr(release).find("\nrelease-expires ") == std::string_view::npos);
     // Every package is found again by its own name, and is that very entry.
     for (const ManifestPackage& package : manifest.packages)
     {

@@ -91,22 +91,33 @@ DOWNLOAD_MATH = {
 }
 
 SHA = b"0123456789abcdef" * 4
-FRESH = b"release-signature AAEC\nexpires 2026-12-23T00:00:00Z\nsignature AAEC\n"
+RELEASE_EXPIRES = b"release-expires 2027-12-23T00:00:00Z\n"
+FRESH = RELEASE_EXPIRES + b"release-signature AAEC\nexpires 2026-12-23T00:00:00Z\nsignature AAEC\n"
 MANIFEST = {
     "one-package": b"3.0.1.3\nproduct Quorvel30\npackage QuorvelUpdate.exe 3145728 " + SHA + b"\n" + FRESH,
     "crlf-two-packages": b"3.0.1.3\r\nproduct Quorvel30\r\npackage Quorvel Setup.exe 5 " + SHA
-    + b"\r\npackage Q-de.exe 6 " + SHA + b"\r\nnotes x\r\nrelease-signature AAECAw==\r\nserial 4\r\n"
+    + b"\r\npackage Q-de.exe 6 " + SHA + b"\r\nnotes x\r\nrelease-expires 2024-03-01T00:00:00Z\r\n"
+    + b"release-signature AAECAw==\r\nserial 4\r\n"
     + b"expires 2024-02-29T12:00:00Z\r\nsignature AQIDBAU=\r\n",
     "single-signature": b"3.0.1.3\nproduct Quorvel30\npackage a 1 " + SHA + b"\nsignature AAEC\n",
     "signature-not-last": b"3.0.1.3\nproduct Quorvel30\n" + FRESH + b"\n",
     "duplicate-name": b"3.0.1.3\nproduct Q\npackage a 1 " + SHA + b"\npackage A 1 " + SHA + b"\n" + FRESH,
-    "bad-base64": b"3.0.1.3\nproduct Q\nrelease-signature AAF=\nexpires 2026-12-23T00:00:00Z\nsignature AAEC",
+    "bad-base64": b"3.0.1.3\nproduct Q\n" + RELEASE_EXPIRES
+    + b"release-signature AAF=\nexpires 2026-12-23T00:00:00Z\nsignature AAEC",
     "size-overflow": b"3.0.1.3\nproduct Q\npackage a 99999999999999999999 " + SHA + b"\n" + FRESH,
     "size-4gib": b"3.0.1.3\nproduct Q\npackage a 4294967296 " + SHA + b"\n" + FRESH,
-    "misplaced-package": b"3.0.1.3\nproduct Q\nrelease-signature AAEC\npackage a 1 " + SHA
+    "misplaced-package": b"3.0.1.3\nproduct Q\n" + RELEASE_EXPIRES + b"release-signature AAEC\npackage a 1 " + SHA
     + b"\nexpires 2026-12-23T00:00:00Z\nsignature AAEC",
-    "leap-second": b"3.0.1.3\nproduct Q\nrelease-signature AAEC\nexpires 2016-12-31T23:59:60Z\nsignature AAEC",
-    "no-line-end": b"3.0.1.3\nproduct Quorvel30\nrelease-signature AAEC\nexpires 9999-12-31T23:59:59Z\nsignature AAEC",
+    "leap-second": b"3.0.1.3\nproduct Q\n" + RELEASE_EXPIRES
+    + b"release-signature AAEC\nexpires 2016-12-31T23:59:60Z\nsignature AAEC",
+    "no-line-end": b"3.0.1.3\nproduct Quorvel30\nrelease-expires 9999-12-31T23:59:59Z\nrelease-signature AAEC\n"
+    + b"expires 9999-12-31T23:59:59Z\nsignature AAEC",
+    "no-release-expiry": b"3.0.1.3\nproduct Quorvel30\nrelease-signature AAEC\nexpires 2026-12-23T00:00:00Z\n"
+    + b"signature AAEC\n",
+    "freshness-beyond-release": b"3.0.1.3\nproduct Quorvel30\nrelease-expires 2020-01-01T00:00:00Z\n"
+    + b"release-signature AAEC\nexpires 9999-12-31T23:59:59Z\nsignature AAEC\n",
+    "release-expiry-in-freshness-part": b"3.0.1.3\nproduct Q\n" + RELEASE_EXPIRES + b"release-signature AAEC\n"
+    + RELEASE_EXPIRES + b"expires 2026-12-23T00:00:00Z\nsignature AAEC\n",
 }
 
 TARGETS = {

@@ -109,6 +109,10 @@ const char* FormName(VersionFileForm form)
         return "expires-in-release-part";
     case VersionFileForm::SingleSignature:
         return "single-signature";
+    case VersionFileForm::NoReleaseExpiry:
+        return "no-release-expiry";
+    case VersionFileForm::FreshnessBeyondRelease:
+        return "freshness-beyond-release";
     }
     return "two-part";
 }
@@ -122,6 +126,7 @@ std::string PublishVersionFile(const VersionFileRequest& file)
         ", \"key\": \"" + KeyName(file.releaseKey, "dev") + "\", \"freshness_key\": \"" +
         KeyName(file.freshnessKey, "freshness") +
         "\", \"expires_in_seconds\": " + std::to_string(file.expiresInSeconds) +
+        ", \"release_expires_in_seconds\": " + std::to_string(file.releaseExpiresInSeconds) +
         ", \"product\": " + JsonText(file.product) + ", \"form\": \"" + FormName(file.form) +
         "\", \"extra_lines\": " + JsonList(file.extraLines);
     if (!file.packages.empty())

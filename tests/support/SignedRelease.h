@@ -24,9 +24,14 @@ enum class SigningKey
 enum class VersionFileForm
 {
     TwoPart,
-    FreshnessAlteredAfterSigning, // the expiry moved a year on under the old signature
+    FreshnessAlteredAfterSigning, // the expiry moved on to the release's under the old signature
     ExpiryInReleasePart,          // an expires line in the release part too, signed
     SingleSignature,              // the older format, one signature by the release key
+    NoReleaseExpiry,              // two parts, but no release-expires line
+    // Both parts signed by their keys with the expiries asked for, even a freshness
+    // expiry later than the release's: an old release part replayed by the holder of
+    // the freshness key alone.
+    FreshnessBeyondRelease,
 };
 
 struct VersionFileRequest
@@ -36,6 +41,8 @@ struct VersionFileRequest
     SigningKey freshnessKey = SigningKey::Vendor;
     // From now; negative for a file that has expired already.
     long long expiresInSeconds = 7 * 24 * 3600;
+    // The release part's own expiry, from now; negative for one that has expired.
+    long long releaseExpiresInSeconds = 365 * 24 * 3600;
     std::string product = "Quorvel30";
     VersionFileForm form = VersionFileForm::TwoPart;
     std::vector<std::string> extraLines; // of the release part

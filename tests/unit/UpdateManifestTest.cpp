@@ -26,9 +26,13 @@ const std::pair<const char*, ManifestStatus> kVerdictNames[] = {
     {"DuplicateReleaseSignature", ManifestStatus::DuplicateReleaseSignature},
     {"BadReleaseSignatureText", ManifestStatus::BadReleaseSignatureText},
     {"MisplacedLine", ManifestStatus::MisplacedLine},
+    {"NoReleaseExpiry", ManifestStatus::NoReleaseExpiry},
+    {"DuplicateReleaseExpiry", ManifestStatus::DuplicateReleaseExpiry},
+    {"BadReleaseExpiry", ManifestStatus::BadReleaseExpiry},
     {"NoExpiry", ManifestStatus::NoExpiry},
     {"DuplicateExpiry", ManifestStatus::DuplicateExpiry},
     {"BadExpiry", ManifestStatus::BadExpiry},
+    {"FreshnessBeyondRelease", ManifestStatus::FreshnessBeyondRelease},
     {"NoSignature", ManifestStatus::NoSignature},
     {"SignatureNotLast", ManifestStatus::SignatureNotLast},
     {"BadSignatureText", ManifestStatus::BadSignatureText},
@@ -132,7 +136,7 @@ struct VectorRow
     std::string verdictName;
     std::string edge;
     std::string file;
-    std::string holds; // "product=... expires=... packages=..." for a valid file
+    std::string holds; // "product=... release-expires=... expires=... packages=..." for a valid file
 };
 
 std::vector<std::string> SplitAtTabs(const std::string& line)
@@ -227,6 +231,7 @@ TEST(UpdateManifest, ReachesTheSharedVerdictOnEveryVector)
         if (status != ManifestStatus::Valid || expected != ManifestStatus::Valid)
             continue;
         const std::string holds = "product=" + manifest.product +
+                                  " release-expires=" + std::to_string(manifest.releaseExpires) +
                                   " expires=" + std::to_string(manifest.expires) +
                                   " packages=" + std::to_string(manifest.packages.size());
         EXPECT_EQ(row.holds, holds) << Describe(row);
@@ -252,13 +257,15 @@ namespace
 {
 const std::string kSha(64, 'a');
 const std::string kOtherSha = "00112233445566778899aabbccddeeff00112233445566778899aabbccddeeff";
+const std::string kReleaseExpiry = "release-expires 2027-12-23T00:00:00Z\n";
 const std::string kFreshness = "release-signature AAEC\nexpires 2026-12-23T00:00:00Z\nsignature AAEC";
 
 // A valid file of exactly `size` bytes: the version, the product, notes that fill it.
 std::string FileOfSize(size_t size)
 {
     const std::string head = "3.0.1.3\nproduct Quorvel30\nnotes ";
-    return head + std::string(size - head.size() - 1 - kFreshness.size(), 'x') + "\n" + kFreshness;
+    return head + std::string(size - head.size() - 1 - kReleaseExpiry.size() - kFreshness.size(), 'x') +
+           "\n" + kReleaseExpiry + kFreshness;
 }
 
 struct SpanRow
@@ -276,15 +283,16 @@ const SpanRow kSpanRows[] = {
     {"exactly 64 KiB", FileOfSize(kMaxVersionFileBytes), ManifestStatus::Valid,
      kMaxVersionFileBytes - kFreshness.size(), kMaxVersionFileBytes - 14, kSigBytes, kSigBytes},
     {"one byte past 64 KiB", FileOfSize(kMaxVersionFileBytes + 1), ManifestStatus::TooLarge, 0, 0, {}, {}},
-    // 9 + 19 bytes before the release signature; its line (28) and the expiry (30) after.
+    // 9 + 19 + 38 bytes before the release signature; its line (28) and the expiry (30)
+    // after.
     {"CRLF lines: both parts end with their CRLF",
-     "3.0.1.3\r\nproduct Quorvel30\r\nrelease-signature AAECAw==\r\nexpires 2026-12-23T00:00:00Z\r\n"
-     "signature AQIDBAU=\r\n",
-     ManifestStatus::Valid, 28, 86, std::vector<uint8_t>{0, 1, 2, 3}, std::vector<uint8_t>{1, 2, 3, 4, 5}},
+     "3.0.1.3\r\nproduct Quorvel30\r\nrelease-expires 2027-12-23T00:00:00Z\r\nrelease-signature AAECAw==\r\n"
+     "expires 2026-12-23T00:00:00Z\r\nsignature AQIDBAU=\r\n",
+     ManifestStatus::Valid, 66, 124, std::vector<uint8_t>{0, 1, 2, 3}, std::vector<uint8_t>{1, 2, 3, 4, 5}},
     {"other lines in both parts are signed",
-     "3.0.1.3\nnotes a\nproduct P\nrelease-signature AQID\nserial 7\nexpires 2026-12-23T00:00:00Z\n"
-     "signature //79\n",
-     ManifestStatus::Valid, 26, 87, std::vector<uint8_t>{1, 2, 3}, std::vector<uint8_t>{0xff, 0xfe, 0xfd}},
+     "3.0.1.3\nnotes a\nproduct P\nrelease-expires 2027-12-23T00:00:00Z\nrelease-signature AQID\nserial 7\n"
+     "expires 2026-12-23T00:00:00Z\nsignature //79\n",
+     ManifestStatus::Valid, 63, 124, std::vector<uint8_t>{1, 2, 3}, std::vector<uint8_t>{0xff, 0xfe, 0xfd}},
 };
 } // namespace
 
@@ -307,9 +315,10 @@ TEST(UpdateManifest, EachSignatureCoversItsSpanAndDecodes)
 // line end is never read as whole, and bytes after the view change nothing.
 TEST(UpdateManifest, ReadsOnlyTheView)
 {
-    const std::string whole =
-        "3.0.1.3\r\nproduct Quorvel30\r\npackage Q.exe 5 " + kSha +
-        "\r\nrelease-signature AAEC\r\nexpires 2026-12-23T00:00:00Z\r\nsignature AAEC\r\n";
+    const std::string whole = "3.0.1.3\r\nproduct Quorvel30\r\npackage Q.exe 5 " + kSha +
+                              "\r\nrelease-expires 2027-12-23T00:00:00Z\r\nrelease-signature AAEC\r\nexpires "
+                              "2026-12-23T00:00:00Z\r\n"
+                              "signature AAEC\r\n";
     UpdateManifest manifest;
     const size_t withoutLineEnd = whole.size() - 2;
     for (size_t cut = 0; cut < withoutLineEnd; ++cut)
@@ -329,10 +338,11 @@ TEST(UpdateManifest, ReadsOnlyTheView)
 
 TEST(UpdateManifest, PackagesAreFoundByNameWhateverTheCase)
 {
-    const std::string file =
-        "3.0.1.3\r\nproduct Quorvel30\r\npackage Quorvel Setup.exe 3145728 " + kOtherSha +
-        "\r\npackage Q-de.exe 1 " + kSha +
-        "\r\nrelease-signature AAEC\r\nexpires 2026-12-23T00:00:00Z\r\nsignature AAEC\r\n";
+    const std::string file = "3.0.1.3\r\nproduct Quorvel30\r\npackage Quorvel Setup.exe 3145728 " +
+                             kOtherSha + "\r\npackage Q-de.exe 1 " + kSha +
+                             "\r\nrelease-expires 2027-12-23T00:00:00Z\r\nrelease-signature AAEC\r\nexpires "
+                             "2026-12-23T00:00:00Z\r\n"
+                             "signature AAEC\r\n";
     UpdateManifest manifest;
     ASSERT_EQ(ManifestStatus::Valid, ParseUpdateManifest(file, manifest));
     EXPECT_EQ("Quorvel30", manifest.product);

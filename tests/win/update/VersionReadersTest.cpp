@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@
 #include "TestServer.h"
 #include "TestFiles.h"
 #include "UpdateHost.h"
+#include "UtcTime.h"
 
 using testfiles::BuildDirectory;
 
@@ -670,14 +672,23 @@ enum class Keys
 
 const char* const kOtherPackage = "Other.exe";
 
+// The file a verdict is asked of, all staged with the build's keys for both parts.
+enum class File
+{
+    AsStaged,                 // fresh for a week, its release part for a year
+    VersionChanged,           // as staged, the version line changed after signing
+    FreshUntilReleaseExpires, // both expiries at one second, a day from now
+    ReplayedRelease,          // the release part expired a month ago, fresh for a day
+};
+
 struct VerdictRow
 {
     const char* edge;
     Keys keys;
     const char* product;
-    const char* package; // null: this language's package
-    int64_t nowFromExpiry;
-    bool versionChanged;
+    const char* package;   // null: this language's package
+    int64_t nowFromExpiry; // from the file's freshness expiry
+    File file;
     UpdateInfoVerdict verdict;
 };
 
@@ -687,32 +698,49 @@ const UpdateInfoVerdict kExpired = UpdateInfoVerdict::Expired;
 const UpdateInfoVerdict kNotBelieved = UpdateInfoVerdict::NotBelieved;
 
 const VerdictRow kVerdictRows[] = {
-    {"as built, one second before expiry", Keys::AsBuilt, "Quorvel30", nullptr, -1, false, kBelieved},
-    {"as built, a year before expiry", Keys::AsBuilt, "Quorvel30", nullptr, -kYear, false, kBelieved},
-    {"at the second of expiry", Keys::AsBuilt, "Quorvel30", nullptr, 0, false, kExpired},
-    {"a year after expiry", Keys::AsBuilt, "Quorvel30", nullptr, kYear, false, kExpired},
-    {"either key trusted for both parts", Keys::BothForBoth, "Quorvel30", nullptr, -1, false, kBelieved},
+    {"as built, one second before expiry", Keys::AsBuilt, "Quorvel30", nullptr, -1, File::AsStaged,
+     kBelieved},
+    {"as built, a year before expiry", Keys::AsBuilt, "Quorvel30", nullptr, -kYear, File::AsStaged,
+     kBelieved},
+    {"at the second of expiry", Keys::AsBuilt, "Quorvel30", nullptr, 0, File::AsStaged, kExpired},
+    {"a year after expiry", Keys::AsBuilt, "Quorvel30", nullptr, kYear, File::AsStaged, kExpired},
+    {"either key trusted for both parts", Keys::BothForBoth, "Quorvel30", nullptr, -1, File::AsStaged,
+     kBelieved},
     {"release part signed by a key trusted only for freshness", Keys::ReleaseByFreshness, "Quorvel30",
-     nullptr, -1, false, kNotBelieved},
+     nullptr, -1, File::AsStaged, kNotBelieved},
     {"freshness part signed by a key trusted only for releases", Keys::FreshnessByRelease, "Quorvel30",
-     nullptr, -1, false, kNotBelieved},
-    {"no freshness keys", Keys::NoFreshnessKeys, "Quorvel30", nullptr, -1, false, kNotBelieved},
-    {"no release keys", Keys::NoReleaseKeys, "Quorvel30", nullptr, -1, false, kNotBelieved},
-    {"another product", Keys::AsBuilt, "Quorvel31", nullptr, -1, false, kNotBelieved},
-    {"the product in lower case", Keys::AsBuilt, "quorvel30", nullptr, -1, false, kNotBelieved},
-    {"a product the file's begins with", Keys::AsBuilt, "Quorvel3", nullptr, -1, false, kNotBelieved},
-    {"no package of this language", Keys::AsBuilt, "Quorvel30", kOtherPackage, -1, false, kNotBelieved},
-    {"version changed after signing", Keys::AsBuilt, "Quorvel30", nullptr, -1, true, kNotBelieved},
+     nullptr, -1, File::AsStaged, kNotBelieved},
+    {"no freshness keys", Keys::NoFreshnessKeys, "Quorvel30", nullptr, -1, File::AsStaged, kNotBelieved},
+    {"no release keys", Keys::NoReleaseKeys, "Quorvel30", nullptr, -1, File::AsStaged, kNotBelieved},
+    {"another product", Keys::AsBuilt, "Quorvel31", nullptr, -1, File::AsStaged, kNotBelieved},
+    {"the product in lower case", Keys::AsBuilt, "quorvel30", nullptr, -1, File::AsStaged, kNotBelieved},
+    {"a product the file's begins with", Keys::AsBuilt, "Quorvel3", nullptr, -1, File::AsStaged,
+     kNotBelieved},
+    {"no package of this language", Keys::AsBuilt, "Quorvel30", kOtherPackage, -1, File::AsStaged,
+     kNotBelieved},
+    {"version changed after signing", Keys::AsBuilt, "Quorvel30", nullptr, -1, File::VersionChanged,
+     kNotBelieved},
     // Only the vendor's own file earns the hint that it is out of date.
     {"expired, release part by a freshness-only key", Keys::ReleaseByFreshness, "Quorvel30", nullptr, kYear,
-     false, kNotBelieved},
+     File::AsStaged, kNotBelieved},
     {"expired, freshness part by a release-only key", Keys::FreshnessByRelease, "Quorvel30", nullptr, kYear,
-     false, kNotBelieved},
-    {"expired, another product", Keys::AsBuilt, "Quorvel31", nullptr, kYear, false, kNotBelieved},
-    {"expired, no package of this language", Keys::AsBuilt, "Quorvel30", kOtherPackage, kYear, false,
+     File::AsStaged, kNotBelieved},
+    {"expired, another product", Keys::AsBuilt, "Quorvel31", nullptr, kYear, File::AsStaged, kNotBelieved},
+    {"expired, no package of this language", Keys::AsBuilt, "Quorvel30", kOtherPackage, kYear, File::AsStaged,
      kNotBelieved},
-    {"expired, version changed after signing", Keys::AsBuilt, "Quorvel30", nullptr, kYear, true,
-     kNotBelieved},
+    {"expired, version changed after signing", Keys::AsBuilt, "Quorvel30", nullptr, kYear,
+     File::VersionChanged, kNotBelieved},
+    // The release part's own expiry ends belief as the freshness expiry does; a freshness
+    // part that outlives it is what the release key never allowed, at any time, and gets
+    // no date hint.
+    {"freshness expiry at the release expiry, a second before", Keys::AsBuilt, "Quorvel30", nullptr, -1,
+     File::FreshUntilReleaseExpires, kBelieved},
+    {"freshness expiry at the release expiry, at that second", Keys::AsBuilt, "Quorvel30", nullptr, 0,
+     File::FreshUntilReleaseExpires, kExpired},
+    {"an old release part replayed, before its freshness expiry", Keys::AsBuilt, "Quorvel30", nullptr, -1,
+     File::ReplayedRelease, kNotBelieved},
+    {"an old release part replayed, past both expiries", Keys::AsBuilt, "Quorvel30", nullptr, kYear,
+     File::ReplayedRelease, kNotBelieved},
 };
 
 const char* VerdictName(UpdateInfoVerdict verdict)
@@ -748,10 +776,47 @@ UpdateKeys KeySet(Keys keys, const std::vector<uint8_t>& release, const std::vec
     }
     return UpdateKeys{};
 }
+
+// The freshness expiry a file names, seconds since 1970; -1 without one.
+int64_t FreshnessExpiry(const std::string& file)
+{
+    const std::string word = "\nexpires ";
+    const size_t at = file.find(word);
+    int64_t expires = -1;
+    if (at == std::string::npos ||
+        !ParseUtcTimestamp(std::string_view(file).substr(at + word.size(), 20), expires))
+        return -1;
+    return expires;
+}
+
+std::string StagedFile(File file)
+{
+    testserver::VersionFileRequest request;
+    request.version = "3.0.1.3";
+    switch (file)
+    {
+    case File::AsStaged:
+    case File::VersionChanged:
+        break;
+    case File::FreshUntilReleaseExpires:
+        request.expiresInSeconds = request.releaseExpiresInSeconds = 86400;
+        break;
+    case File::ReplayedRelease:
+        request.expiresInSeconds = 86400;
+        request.releaseExpiresInSeconds = -30 * 86400;
+        request.form = testserver::VersionFileForm::FreshnessBeyondRelease;
+        break;
+    }
+    std::string staged = testserver::PublishVersionFile(request);
+    if (file == File::VersionChanged && !staged.empty())
+        staged[6] = '9';
+    return staged;
+}
 } // namespace
 
 // Each part under its own keys, the product exactly this one, this language's package,
-// and the clock before the expiry; the file as the vendor's tool stages it.
+// and the clock before both expiries, the freshness one never past the release's; the
+// files as the vendor's tool stages them, or as a replay would have them.
 TEST_F(ServerVersion, BelievesBothPartsUnderTheirOwnKeysForThisProductUntilItsExpiry)
 {
     const std::vector<uint8_t>& release = m_keys.release.at(0);
@@ -759,21 +824,26 @@ TEST_F(ServerVersion, BelievesBothPartsUnderTheirOwnKeysForThisProductUntilItsEx
     if (release == freshness)
         GTEST_SKIP()
             << "this build signs both parts with one key (configure with SEEKWELL_DEV_FRESHNESS_APART=ON)";
-    const std::string signedFile = testserver::PublishSignedVersion("3.0.1.3");
+    std::map<File, std::string> files;
+    for (const File file :
+         {File::AsStaged, File::VersionChanged, File::FreshUntilReleaseExpires, File::ReplayedRelease})
+    {
+        files[file] = StagedFile(file);
+        ASSERT_NE(-1, FreshnessExpiry(files[file])) << files[file];
+    }
     UpdateManifest manifest;
-    ASSERT_EQ(ManifestStatus::Valid, ParseUpdateManifest(signedFile, manifest));
+    ASSERT_EQ(ManifestStatus::Valid, ParseUpdateManifest(files[File::AsStaged], manifest));
     ASSERT_EQ("Quorvel30", manifest.product);
-    std::string changedVersion = signedFile;
-    changedVersion[6] = '9';
+    ASSERT_EQ(manifest.expires, FreshnessExpiry(files[File::AsStaged]));
 
     for (const VerdictRow& row : kVerdictRows)
     {
         ManifestPackage expected;
         expected.size = 7;
+        const std::string& file = files[row.file];
         const UpdateInfoVerdict verdict = VerifyUpdateInfo(
-            row.versionChanged ? changedVersion : signedFile, row.product,
-            row.package != nullptr ? row.package : SEEKWELL_PACKAGE_NAME,
-            KeySet(row.keys, release, freshness), manifest.expires + row.nowFromExpiry, expected);
+            file, row.product, row.package != nullptr ? row.package : SEEKWELL_PACKAGE_NAME,
+            KeySet(row.keys, release, freshness), FreshnessExpiry(file) + row.nowFromExpiry, expected);
         EXPECT_STREQ(VerdictName(row.verdict), VerdictName(verdict)) << row.edge;
         EXPECT_EQ(row.verdict == kBelieved ? kPackage.size() : 7u, expected.size) << row.edge;
     }
