@@ -269,7 +269,11 @@ ManifestStatus ReadFreshnessLine(std::string_view file, const Line& line, Update
             return ManifestStatus::NoExpiry;
         out.signedLength = line.start;
         walk.signatureSeen = true;
-        return ManifestStatus::Valid;
+        // Fresh beyond the release's own expiry is more than the release key allowed, at
+        // any time by any clock. Judged once the file has been read whole, so that the
+        // updater can still tell an authentic file past its release expiry by its dates.
+        return out.expires > out.releaseExpires ? ManifestStatus::FreshnessBeyondRelease
+                                                : ManifestStatus::Valid;
     }
     if (StartsWith(line.text, kReleaseSignatureWord))
         return ManifestStatus::DuplicateReleaseSignature;
@@ -283,10 +287,6 @@ ManifestStatus ReadFreshnessLine(std::string_view file, const Line& line, Update
             return ManifestStatus::DuplicateExpiry;
         if (!ParseUtcTimestamp(line.text.substr(kExpiresWord.size()), out.expires))
             return ManifestStatus::BadExpiry;
-        // Fresh beyond the release's own expiry is more than the release key allowed,
-        // at any time by any clock.
-        if (out.expires > out.releaseExpires)
-            return ManifestStatus::FreshnessBeyondRelease;
         walk.expirySeen = true;
     }
     return ManifestStatus::Valid;

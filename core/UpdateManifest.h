@@ -60,7 +60,8 @@ enum class ManifestStatus
     NoExpiry,                  // no "expires " line before the signature
     DuplicateExpiry,           // a second expires line
     BadExpiry,                 // not exactly YYYY-MM-DDTHH:MM:SSZ, a real second from 1970 on
-    FreshnessBeyondRelease,    // "expires " later than "release-expires "
+    FreshnessBeyondRelease,    // "expires " later than "release-expires "; the only fault found
+                               // with the file read whole, every field filled
     NoSignature,               // the file ends before the "signature " line
     SignatureNotLast,          // something other than one line end follows the signature line
     BadSignatureText,          // the signature is not strict base64, or empty

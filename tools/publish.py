@@ -309,6 +309,9 @@ def parse_manifest(data):
             if manifest.expires is None:
                 return ending(Verdict.NO_EXPIRY)
             manifest.signed_part = data[:start]
+            # Judged once the file is read whole, as the updater's reader does.
+            if manifest.expires > manifest.release_expires:
+                return ending(Verdict.FRESHNESS_BEYOND_RELEASE)
             return ending(Verdict.VALID)
         if text.startswith(RELEASE_SIGNATURE_WORD):
             return ending(Verdict.DUPLICATE_RELEASE_SIGNATURE)
@@ -320,8 +323,6 @@ def parse_manifest(data):
             manifest.expires = parse_timestamp(text[len(EXPIRES_WORD):])
             if manifest.expires is None:
                 return ending(Verdict.BAD_EXPIRY)
-            if manifest.expires > manifest.release_expires:
-                return ending(Verdict.FRESHNESS_BEYOND_RELEASE)
     return ending(Verdict.NO_RELEASE_SIGNATURE if in_release_part else Verdict.NO_SIGNATURE)
 
 

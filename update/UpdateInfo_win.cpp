@@ -59,7 +59,10 @@ UpdateInfoVerdict VerifyUpdateInfo(std::string_view versionFile, std::string_vie
                                    ManifestPackage& expected)
 {
     UpdateManifest manifest;
-    if (ParseUpdateManifest(versionFile, manifest) != ManifestStatus::Valid)
+    // A freshness part that outlives its release part is read whole: it is never
+    // believed, but an authentic one whose release has expired is told apart below.
+    const ManifestStatus status = ParseUpdateManifest(versionFile, manifest);
+    if (status != ManifestStatus::Valid && status != ManifestStatus::FreshnessBeyondRelease)
         return UpdateInfoVerdict::NotBelieved;
     // Each part only under its own keys: a freshness key, kept on the server to sign
     // again every few days, cannot make a release, and a release key alone cannot make
@@ -75,9 +78,15 @@ UpdateInfoVerdict VerifyUpdateInfo(std::string_view versionFile, std::string_vie
     if (package == nullptr)
         return UpdateInfoVerdict::NotBelieved;
     // Last, so that the hint about the date is given only for the vendor's own file.
-    // Both expiries count: the reader has refused a freshness expiry later than the
-    // release's, and the release's is asked too so that no file outlives it.
-    if (now >= manifest.expires || now >= manifest.releaseExpires)
+    // A release part past its own expiry is expired whatever its freshness part says:
+    // an old release part that the online freshness key alone signed fresh again gets
+    // the same warning as any expired file. One still within its expiry, but fresh for
+    // longer than the release key allowed, is not the vendor's to believe.
+    if (now >= manifest.releaseExpires)
+        return UpdateInfoVerdict::Expired;
+    if (status == ManifestStatus::FreshnessBeyondRelease)
+        return UpdateInfoVerdict::NotBelieved;
+    if (now >= manifest.expires)
         return UpdateInfoVerdict::Expired;
     expected = *package;
     return UpdateInfoVerdict::Believed;

@@ -28,7 +28,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const std::string_view file(reinterpret_cast<const char*>(data), size);
     UpdateManifest manifest;
-    if (ParseUpdateManifest(file, manifest) != ManifestStatus::Valid)
+    // A freshness part that outlives its release part is the one fault of a file read
+    // whole: everything below holds for it too.
+    const ManifestStatus status = ParseUpdateManifest(file, manifest);
+    if (status != ManifestStatus::Valid && status != ManifestStatus::FreshnessBeyondRelease)
         return 0;
     FUZZ_CHECK(size <= kMaxVersionFileBytes);
     FUZZ_CHECK(file.substr(0, manifest.versionLine.size()) == manifest.versionLine);
@@ -52,10 +55,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     for (const char c : manifest.product)
         FUZZ_CHECK(c > ' ' && c < 0x7F);
     FUZZ_CHECK(file.substr(0, release).find("product " + manifest.product) != std::string_view::npos);
-    // Between the first second of 1970 and the last one of 9999, and the freshness part
-    // never fresh for longer than the release part allows.
+    // Between the first second of 1970 and the last one of 9999, and a valid freshness
+    // part never fresh for longer than the release part allows.
     FUZZ_CHECK(manifest.expires >= 0 && manifest.releaseExpires <= 253402300799);
-    FUZZ_CHECK(manifest.expires <= manifest.releaseExpires);
+    FUZZ_CHECK((status == ManifestStatus::Valid) == (manifest.expires <= manifest.releaseExpires));
     FUZZ_CHECK(file.substr(0, release).find("\nrelease-expires ") != std::string_view::npos);
     FUZZ_CHECK(file.substr(release).find("\nrelease-expires ") == std::string_view::npos);
     // Every package is found again by its own name, and is that very entry.

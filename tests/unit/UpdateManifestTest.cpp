@@ -228,7 +228,10 @@ TEST(UpdateManifest, ReachesTheSharedVerdictOnEveryVector)
         UpdateManifest manifest;
         const ManifestStatus status = ParseExactCopy(row.file, manifest);
         EXPECT_EQ(row.verdictName, VerdictName(status)) << Describe(row);
-        if (status != ManifestStatus::Valid || expected != ManifestStatus::Valid)
+        // A file whose only fault is a freshness part that outlives its release part has
+        // been read whole: the updater still tells its dates.
+        if (status != expected ||
+            (expected != ManifestStatus::Valid && expected != ManifestStatus::FreshnessBeyondRelease))
             continue;
         const std::string holds = "product=" + manifest.product +
                                   " release-expires=" + std::to_string(manifest.releaseExpires) +

@@ -679,6 +679,7 @@ enum class File
     VersionChanged,           // as staged, the version line changed after signing
     FreshUntilReleaseExpires, // both expiries at one second, a day from now
     ReplayedRelease,          // the release part expired a month ago, fresh for a day
+    OutlivesRelease,          // fresh an hour past its release part's expiry, a day from now
 };
 
 struct VerdictRow
@@ -730,17 +731,23 @@ const VerdictRow kVerdictRows[] = {
      kNotBelieved},
     {"expired, version changed after signing", Keys::AsBuilt, "Quorvel30", nullptr, kYear,
      File::VersionChanged, kNotBelieved},
-    // The release part's own expiry ends belief as the freshness expiry does; a freshness
-    // part that outlives it is what the release key never allowed, at any time, and gets
-    // no date hint.
+    // The release part's own expiry ends belief whatever the freshness part says, and an
+    // authentic file past it earns the date hint; a freshness part that outlives it, while
+    // the release part is still within its expiry, is what the release key never allowed.
     {"freshness expiry at the release expiry, a second before", Keys::AsBuilt, "Quorvel30", nullptr, -1,
      File::FreshUntilReleaseExpires, kBelieved},
     {"freshness expiry at the release expiry, at that second", Keys::AsBuilt, "Quorvel30", nullptr, 0,
      File::FreshUntilReleaseExpires, kExpired},
     {"an old release part replayed, before its freshness expiry", Keys::AsBuilt, "Quorvel30", nullptr, -1,
-     File::ReplayedRelease, kNotBelieved},
+     File::ReplayedRelease, kExpired},
     {"an old release part replayed, past both expiries", Keys::AsBuilt, "Quorvel30", nullptr, kYear,
-     File::ReplayedRelease, kNotBelieved},
+     File::ReplayedRelease, kExpired},
+    {"an old release part replayed under a freshness-only key", Keys::ReleaseByFreshness, "Quorvel30",
+     nullptr, -1, File::ReplayedRelease, kNotBelieved},
+    {"fresh past the release expiry, a second before the release expiry", Keys::AsBuilt, "Quorvel30", nullptr,
+     -3601, File::OutlivesRelease, kNotBelieved},
+    {"fresh past the release expiry, at the release expiry", Keys::AsBuilt, "Quorvel30", nullptr, -3600,
+     File::OutlivesRelease, kExpired},
 };
 
 const char* VerdictName(UpdateInfoVerdict verdict)
@@ -806,6 +813,11 @@ std::string StagedFile(File file)
         request.releaseExpiresInSeconds = -30 * 86400;
         request.form = testserver::VersionFileForm::FreshnessBeyondRelease;
         break;
+    case File::OutlivesRelease:
+        request.releaseExpiresInSeconds = 86400;
+        request.expiresInSeconds = 86400 + 3600;
+        request.form = testserver::VersionFileForm::FreshnessBeyondRelease;
+        break;
     }
     std::string staged = testserver::PublishVersionFile(request);
     if (file == File::VersionChanged && !staged.empty())
@@ -825,8 +837,8 @@ TEST_F(ServerVersion, BelievesBothPartsUnderTheirOwnKeysForThisProductUntilItsEx
         GTEST_SKIP()
             << "this build signs both parts with one key (configure with SEEKWELL_DEV_FRESHNESS_APART=ON)";
     std::map<File, std::string> files;
-    for (const File file :
-         {File::AsStaged, File::VersionChanged, File::FreshUntilReleaseExpires, File::ReplayedRelease})
+    for (const File file : {File::AsStaged, File::VersionChanged, File::FreshUntilReleaseExpires,
+                            File::ReplayedRelease, File::OutlivesRelease})
     {
         files[file] = StagedFile(file);
         ASSERT_NE(-1, FreshnessExpiry(files[file])) << files[file];
