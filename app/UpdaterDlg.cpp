@@ -208,28 +208,34 @@ void CUpdaterDlg::PumpMessages()
 }
 
 // Hands the downloaded package to the shell once the mail programs are out of the way,
-// then ends the updater; the installer carries on alone. The file is checked once more
-// right before the hand-off: whatever is not the vendor's package never runs.
+// then ends the updater; the installer carries on alone. The package is copied into a
+// folder of the updater's own and the copy checked right before the hand-off: whatever is
+// not the vendor's package never runs, and nothing beside it in the chosen folder is run.
 void CUpdaterDlg::OnInstall()
 {
     EnableDlgItem(IDC_INSTALL, false);
     RunCloseAppsGuard();
-    const HandOffVerdict verdict = m_expectedPackage
-                                       ? HandOffPackage(m_packagePath, *m_expectedPackage, m_hWnd)
-                                       : HandOffVerdict::Refused;
+    const HandOffOutcome outcome =
+        m_expectedPackage ? HandOffPackage(m_packagePath, *m_expectedPackage, m_hWnd) : HandOffOutcome{};
     // A declined elevation prompt needs no word: the user chose it.
-    if (verdict == HandOffVerdict::Refused)
+    if (outcome.verdict == HandOffVerdict::Refused)
         ShowInstallProblem(IDS_INSTALL_REFUSED);
-    else if (verdict == HandOffVerdict::NotStarted)
+    else if (outcome.verdict == HandOffVerdict::NotPrepared)
+        ShowInstallProblem(IDS_HANDOFF_NOT_PREPARED, IDS_INSTALL_REFUSED);
+    else if (outcome.verdict == HandOffVerdict::NotStarted)
         ShowInstallProblem(IDS_PACKAGE_NOT_STARTED);
     OnCancel();
 }
 
-void CUpdaterDlg::ShowInstallProblem(uint16_t number) const
+void CUpdaterDlg::ShowInstallProblem(uint16_t number, uint16_t olderNumber) const
 {
     std::string text;
     std::string caption;
-    LoadTextOr(number, IDS_DOWNLOAD_FAILED, text);
+    // Older modules lack the newer texts: the older one of the same kind, then 520.
+    if (olderNumber == 0)
+        LoadTextOr(number, IDS_DOWNLOAD_FAILED, text);
+    else if (!LoadText(number, text))
+        LoadTextOr(olderNumber, IDS_DOWNLOAD_FAILED, text);
     (void)LoadText(IDS_CAPTION, caption);
     (void)ShowMessageBox(m_hWnd, text, caption, MB_ICONEXCLAMATION | MB_OK);
 }

@@ -53,8 +53,9 @@ class CUpdaterDlg : public CDialog, private IDownloadProgress
     void ShowStatus(uint16_t number, std::string& text) const;
     // Loads string `number` into `text`, or `fallback` where the module lacks it.
     void LoadTextOr(uint16_t number, uint16_t fallback, std::string& text) const;
-    // Says why Install ended without an installer: string `number` (or 520) in a warning.
-    void ShowInstallProblem(uint16_t number) const;
+    // Says why Install ended without an installer: string `number` in a warning, where the
+    // module lacks it string `olderNumber` (when nonzero), then 520.
+    void ShowInstallProblem(uint16_t number, uint16_t olderNumber = 0) const;
 
     std::string m_moduleDirectory;
     std::string m_productCode;

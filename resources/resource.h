@@ -68,6 +68,9 @@
 #define IDS_CANNOT_VERIFY_ON_THIS_WINDOWS 537
 #define IDS_PACKAGE_NOT_STARTED 538
 #define IDS_UPDATE_INFO_EXPIRED 539
+// The package could not be made ready for the hand-off on this computer (falls back to
+// 536, then 520).
+#define IDS_HANDOFF_NOT_PREPARED 540
 
 // The vendor's public keys (DER), one RCDATA resource each, numbered on from here.
 #define IDR_SIGNING_KEY_FIRST 200

@@ -51,7 +51,8 @@ The demo installation is in C:\\Program Files\\Quorvel\\ (installed 3.0.1.2); th
 server offers 3.0.1.3. Press Start, answer Yes, pick any folder, watch the download, then
 press Install. A stand-in for Outlook runs for 60 seconds: the updater lists it until it
 has ended and you press Retry (or press Ignore). The package records in
-<folder>\\QuorvelUpdate.exe.ran.txt that the shell ran it.
+QuorvelUpdate.exe.ran.txt beside itself that the shell ran it: Install runs a checked
+copy from a new folder %TEMP%\\SeekwellHandOff-<32 hexadecimal digits>.
 EOT
     wine 'C:\OUTLOOK.EXE' 60 &
     wine 'C:\Program Files\Quorvel\Seekwell.exe'

@@ -5,7 +5,6 @@
 #include "DownloadMath.h"
 #include "DownloadStatus.h"
 #include "Handles.h"
-#include "PackageCheck.h"
 #include "PackageMove.h"
 #include "Mbcs.h"
 #include "Platform.h"
@@ -80,13 +79,6 @@ bool WholeBodyArrived(const CDownloadStatus& status, int64_t writtenBytes) noexc
     return writtenBytes == status.BytesNotified();
 }
 
-// Whether the file at `path` is the package the signed manifest names.
-bool IsExpectedPackage(const std::string& path, const ManifestPackage& expected) noexcept
-{
-    const UniqueFileHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                            OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    return file && FileMatchesPackage(file.get(), expected);
-}
 } // namespace
 
 std::string PackageUrl(const std::string& baseUrl, const std::string& productCode,
@@ -164,12 +156,15 @@ DownloadOutcome DownloadPackage(const std::string& url, const std::string& targe
         outcome.verdict = DownloadVerdict::ShortBody;
         return outcome;
     }
-    if (!IsExpectedPackage(temporary.Path(), expected))
+    // What is moved onto the package path is what was hashed; on systems that must move
+    // it by name, it is checked again where it arrived.
+    const PlacementVerdict placement = PlaceCheckedPackage(temporary.Path(), target, expected);
+    if (placement == PlacementVerdict::NotThePackage)
     {
         outcome.verdict = DownloadVerdict::NotVerified;
         return outcome;
     }
-    if (!MovePackageIntoPlace(temporary.Path(), target))
+    if (placement == PlacementVerdict::NotMoved)
     {
         outcome.verdict = DownloadVerdict::NotMoved;
         return outcome;

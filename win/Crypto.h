@@ -19,6 +19,10 @@ constexpr DWORD kMinimumSigningKeyBits = 3072;
 // Where it is false, every check below fails closed.
 [[nodiscard]] bool CanCheckSignatures() noexcept;
 
+// Fills `size` bytes at `data` with the platform's cryptographic random numbers
+// (CryptGenRandom); false when the platform cannot give them.
+[[nodiscard]] bool FillRandom(void* data, size_t size) noexcept;
+
 // A SHA-256 digest computed piece by piece. Not ready on a platform whose provider has
 // no SHA-256 (older systems): every check built on it then fails closed.
 class CSha256

@@ -112,6 +112,25 @@ bool CanCheckSignatures() noexcept
            CreateSha256(provider.get(), hash);
 }
 
+bool FillRandom(void* data, size_t size) noexcept
+{
+    // Any provider's generator will do, and the oldest type is on every system.
+    HCRYPTPROV handle = 0;
+    if (!CryptAcquireContextA(&handle, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT))
+        return false;
+    const UniqueCryptProvider provider(handle);
+    auto* bytes = static_cast<BYTE*>(data);
+    while (size > 0)
+    {
+        const DWORD piece = static_cast<DWORD>(std::min<size_t>(size, 1u << 30));
+        if (!CryptGenRandom(provider.get(), piece, bytes))
+            return false;
+        bytes += piece;
+        size -= piece;
+    }
+    return true;
+}
+
 CSha256::CSha256() noexcept
 {
     if (OpenProvider(m_provider))

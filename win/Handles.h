@@ -56,6 +56,13 @@ struct FileHandleTraits : ClosingTraits<HANDLE, &CloseHandle>
 };
 using UniqueFileHandle = UniqueHandle<FileHandleTraits>;
 
+// File searches (FindFirstFileA): empty is INVALID_HANDLE_VALUE.
+struct FindHandleTraits : ClosingTraits<HANDLE, &FindClose>
+{
+    static pointer Empty() noexcept { return INVALID_HANDLE_VALUE; }
+};
+using UniqueFindHandle = UniqueHandle<FindHandleTraits>;
+
 struct InternetHandleTraits : ClosingTraits<HINTERNET, &InternetCloseHandle>
 {
     static pointer Empty() noexcept { return nullptr; }

@@ -8,6 +8,10 @@
 // True when `byte` starts a two-byte character in the system's ANSI code page.
 bool IsLeadByte(unsigned char character) noexcept;
 
+// True on Windows 95, 98 and ME, as GetVersionExA reports them; false on the NT family,
+// and when the system cannot be told (whatever the NT family requires is then required).
+bool IsWindows9xFamily() noexcept;
+
 // The running executable's directory with its trailing backslash; empty when the path
 // cannot be read whole or has no backslash.
 std::string ExecutableDirectory();

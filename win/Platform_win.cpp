@@ -15,6 +15,13 @@ bool IsLeadByte(unsigned char character) noexcept
     return IsDBCSLeadByte(character) != FALSE;
 }
 
+bool IsWindows9xFamily() noexcept
+{
+    OSVERSIONINFOA version = {};
+    version.dwOSVersionInfoSize = sizeof version;
+    return GetVersionExA(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS;
+}
+
 std::string ExecutableDirectory()
 {
     char path[kModulePathBuffer] = {};

@@ -5,19 +5,24 @@
 
 using namespace e2e;
 
-// Install counts the mail programs through Psapi.dll, loaded by name. A Psapi.dll
-// planted in the folder the user chose must never be loaded, whatever the current
-// directory is then. Where the Save-As dialog makes that folder the current directory
-// and the platform searches it before the system folder, only the start-up's removal
-// of the current directory from the search keeps the plant out. Wine takes its own
-// psapi before a copy in the current directory in any case (the record shows it, and
-// the current directory the package inherited), so here the test guards the outcome
-// without being able to show the removal at work.
-TEST_F(FaultMatrix, LibraryPlantedInTheChosenFolderIsNotLoaded)
+// Whoever can write to the folder the user chose plants libraries there under the names
+// that programs load. Install counts the mail programs through Psapi.dll, loaded by name:
+// where the Save-As dialog makes that folder the current directory and the platform
+// searches it before the system folder, only the start-up's removal of the current
+// directory from the search keeps that plant out. Wine takes its own psapi before a copy
+// in the current directory in any case (the record shows it), so here the test guards
+// the outcome without being able to show the removal at work. The installer, usually
+// elevated, looks for the libraries it loads by name in its own folder first: the stand-in
+// loads one it does not ship, planted beside the package. It runs as the checked copy,
+// from the folder the updater made for it, and loads nothing from the chosen folder.
+TEST_F(FaultMatrix, LibrariesPlantedInTheChosenFolderAreNotLoaded)
 {
     const std::string planted = std::string(kTargetFolder) + "\\Psapi.dll";
     const std::string loadedMarker = planted + ".loaded";
+    const std::string plantedForTheInstaller = std::string(kTargetFolder) + "\\" SEEKWELL_STANDIN_LIBRARY;
     ASSERT_TRUE(CopyInto(BuildDirectory() + "fixtures\\planted\\Psapi.dll", planted));
+    ASSERT_TRUE(
+        CopyInto(BuildDirectory() + "fixtures\\planted\\" SEEKWELL_STANDIN_LIBRARY, plantedForTheInstaller));
     char previous[MAX_PATH] = {};
     GetCurrentDirectoryA(sizeof previous, previous);
     SetCurrentDirectoryA(kTargetFolder);
@@ -29,8 +34,9 @@ TEST_F(FaultMatrix, LibraryPlantedInTheChosenFolderIsNotLoaded)
         FreeLibrary(probe);
     DeleteFileA(loadedMarker.c_str());
 
+    const std::string installer = ReadFileBytes(BuildDirectory() + "fake_installer.exe");
     testserver::ServeRelease("3.0.1.3");
-    testserver::ServePackage(ReadFileBytes(BuildDirectory() + "fake_installer.exe"));
+    testserver::ServePackage(installer);
     TakeSnapshots();
     DownloadInto(kTargetFolder);
     ASSERT_TRUE(WaitForDownloadEnd(kDownloadPatienceMs)) << StatusText();
@@ -39,12 +45,18 @@ TEST_F(FaultMatrix, LibraryPlantedInTheChosenFolderIsNotLoaded)
     EXPECT_EQ(0u, m_updater.WaitForExit(20000));
     const std::string package = std::string(kTargetFolder) + "\\" + kPackageName;
     ASSERT_TRUE(standin::WaitForInstallerRun(package, 20000));
-    const std::string record = ReadFileBytes(package + ".ran.txt");
-    Record("PlantedLibrary.current_directory_at_install",
-           record.substr(record.find("directory=") + 10,
-                         record.find("\r\n", record.find("directory=")) - record.find("directory=") - 10));
+    const std::string record = ReadFileBytes(standin::RunRecordOf(package));
+    Record("PlantedLibrary.current_directory_at_install", standin::RecordField(record, "directory"));
     EXPECT_FALSE(FileExists(loadedMarker));
-    ExpectNothingWrittenOutside(kTargetFolder);
+    EXPECT_FALSE(FileExists(plantedForTheInstaller + ".loaded"));
+    EXPECT_EQ("none", standin::RecordField(record, "library")) << record;
+    const std::vector<std::string> handOff = standin::HandOffFolders();
+    ASSERT_EQ(1u, handOff.size());
+    EXPECT_EQ(handOff[0] + "\\" + kPackageName, standin::RecordField(record, "path")) << record;
+    EXPECT_EQ(handOff[0], standin::RecordField(record, "directory")) << record;
+    EXPECT_TRUE(ReadFileBytes(handOff[0] + "\\" + kPackageName) == installer);
+    EXPECT_TRUE(ReadFileBytes(package) == installer);
+    ExpectNothingWrittenOutside(kTargetFolder, handOff[0]);
     ExpectSettingsKept();
 }
 

@@ -128,9 +128,16 @@ TEST_F(Install, TheWholeRoadFromStartToARunningInstaller)
 
     EXPECT_EQ(0u, m_updater.WaitForExit(20000)) << "the updater should be gone";
     ASSERT_TRUE(PackageRan());
-    const std::string record = ReadFileBytes(kRanRecord);
-    EXPECT_NE(std::string::npos, record.find("path=" + std::string(kPackage) + "\r\n")) << record;
-    EXPECT_NE(std::string::npos, record.find("command=\"" + std::string(kPackage) + "\"\r\n")) << record;
+    // The shell ran the checked copy, from the folder the updater made for it.
+    const std::vector<std::string> handOff = standin::HandOffFolders();
+    ASSERT_EQ(1u, handOff.size());
+    const std::string copy = handOff[0] + "\\" SEEKWELL_PACKAGE_NAME;
+    const std::string record = ReadFileBytes(standin::RunRecordOf(kPackage));
+    EXPECT_EQ(copy, standin::RecordField(record, "path")) << record;
+    EXPECT_EQ("\"" + copy + "\"", standin::RecordField(record, "command")) << record;
+    EXPECT_EQ(handOff[0], standin::RecordField(record, "directory")) << record;
+    EXPECT_TRUE(ReadFileBytes(copy) == ReadFileBytes(kPackage));
+    EXPECT_FALSE(FileExists(kRanRecord));
     std::printf("the whole road took %lu ms\n", static_cast<unsigned long>(GetTickCount() - started));
 }
 
@@ -210,6 +217,77 @@ TEST_F(Install, OnlyTheSignedPackageIsEverRun)
         EXPECT_EQ(0u, m_updater.WaitForExit(20000));
         // Whatever the shell was given is running or has run by now.
         EXPECT_TRUE(standin::InstallerHasNotRun(kPackage));
+        EXPECT_EQ(std::vector<std::string>{}, standin::HandOffFolders());
+        m_updater.Kill();
+    }
+}
+
+// Where the package cannot be made ready on this computer (the user's temporary folder is
+// missing, or on a drive that is full) nothing runs, the package stays in the chosen
+// folder, and a message in the module's language says that the cause lies here.
+TEST_F(Install, WhereThePackageCannotBePreparedNothingRunsAndTheCauseIsSaid)
+{
+    const std::string installer = ReadFileBytes(BuildDirectory() + "fake_installer.exe");
+    const std::string smallDrive = testserver::Env("SEEKWELL_TEST_SMALL_DRIVE");
+    struct Row
+    {
+        const char* edge;
+        const char* language;
+        std::string temporary; // empty: the runner has no such drive
+        const char* text;
+        const char* caption;
+    };
+    const Row rows[] = {
+        {"no temporary folder", "English", "C:\\No Such Temp\\", kHandOffNotPrepared, kCaption},
+        {"no temporary folder, in German", "German", "C:\\No Such Temp\\",
+         "Die Aktualisierung konnte nicht zur Installation vorbereitet werden, weil der Ordner f\xFCr "
+         "tempor\xE4re Dateien fehlt, voll ist oder nicht beschrieben werden kann. Es wurde nichts "
+         "gestartet. "
+         "Bitte schaffen Sie freien Speicherplatz und f\xFChren Sie die Aktualisierung erneut aus.",
+         "Quorvel-Aktualisierung"},
+        {"a full drive", "English", smallDrive.empty() ? "" : smallDrive + "\\", kHandOffNotPrepared,
+         kCaption},
+    };
+    for (const Row& row : rows)
+    {
+        SCOPED_TRACE(row.edge);
+        if (row.temporary.empty())
+        {
+            RecordProperty(row.edge, "skipped: the runner has no small drive");
+            continue;
+        }
+        DeleteFileA(kPackage);
+        m_installation.Register(row.language);
+        testserver::ServeRelease("3.0.1.3");
+        ServeInstaller();
+        // What the drive holds but a few kilobytes, for the folder and its marker.
+        const std::string filler = row.temporary + "handoff-filler.bin";
+        ULARGE_INTEGER free = {};
+        if (row.temporary != "C:\\No Such Temp\\" &&
+            GetDiskFreeSpaceExA(row.temporary.c_str(), &free, nullptr, nullptr) && free.QuadPart > 16384)
+            testfiles::WriteFile(filler, std::string(static_cast<size_t>(free.QuadPart - 16384), 'f'));
+        {
+            const testfiles::ScopedVariable temporary("TMP", row.temporary);
+            DownloadIntoFolder();
+        }
+        ASSERT_TRUE(ui::Click(m_updater.Dialog(), IDC_INSTALL));
+        HWND box = m_updater.WaitForModal();
+        ASSERT_NE(nullptr, box);
+        const ui::MessageBoxView view = ui::ReadMessageBox(box);
+        EXPECT_EQ(row.text, view.text);
+        EXPECT_EQ(row.caption, view.caption);
+        EXPECT_EQ(static_cast<UINT>(MB_ICONEXCLAMATION | MB_OK), view.Style());
+        if (std::string(row.language) == "English")
+            Screenshot(box, "handoff-not-prepared");
+        ASSERT_TRUE(ui::Click(box, IDOK));
+        EXPECT_EQ(0u, m_updater.WaitForExit(20000));
+        EXPECT_TRUE(standin::InstallerHasNotRun(kPackage));
+        EXPECT_TRUE(ReadFileBytes(kPackage) == installer);
+        // Nothing of the hand-off is left where it was to be made.
+        const std::vector<std::string> left = FilesIn(row.temporary.substr(0, row.temporary.size() - 1));
+        EXPECT_TRUE(left.empty() || left == std::vector<std::string>{"handoff-filler.bin"})
+            << ::testing::PrintToString(left);
+        DeleteFileA(filler.c_str());
         m_updater.Kill();
     }
 }

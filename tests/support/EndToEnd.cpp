@@ -1,5 +1,7 @@
 #include "EndToEnd.h"
 
+#include "StandInInstaller.h"
+
 namespace e2e
 {
 std::string Question(const std::string& version)
@@ -13,6 +15,8 @@ void EndToEnd::SetUp()
     if (!missing.empty())
         FAIL() << missing;
     m_installation.Register();
+    // A record of an earlier test's installer must not pass for this test's.
+    standin::RemoveHandOffFolders();
 }
 
 bool EndToEnd::DownloadEnded() const

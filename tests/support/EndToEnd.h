@@ -33,6 +33,10 @@ inline constexpr const char* kCannotVerifyOnThisWindows =
 inline constexpr const char* kPackageNotStarted =
     "The update package could not be started. It is still in the chosen folder, from where you can "
     "start it yourself.";
+inline constexpr const char* kHandOffNotPrepared =
+    "The update could not be prepared for installation, because the folder for temporary files is "
+    "missing, full or cannot be written. Nothing was started. Please free some disk space and run the "
+    "update again.";
 inline constexpr const char* kUpdateInfoExpired =
     "The update information from the server has expired. Check "
     "that this computer's date and time are right, then try again.";

@@ -1,5 +1,6 @@
 #include "FaultMatrix.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace e2e
@@ -87,10 +88,21 @@ void FaultMatrix::TakeSnapshots()
     m_settingsBefore = ReadUserSettings();
 }
 
-void FaultMatrix::ExpectNothingWrittenOutside(const std::string& allowedFolder)
+void FaultMatrix::ExpectNothingWrittenOutside(const std::string& allowedFolder,
+                                              const std::string& handOffFolder)
 {
-    EXPECT_EQ(std::vector<std::string>{},
-              snapshot::FileChanges(m_filesBefore, snapshot::ListFiles(), allowedFolder));
+    std::vector<std::string> changes =
+        snapshot::FileChanges(m_filesBefore, snapshot::ListFiles(), allowedFolder);
+    if (!handOffFolder.empty())
+    {
+        const std::string handOff = snapshot::Lower(handOffFolder) + "\\";
+        changes.erase(
+            std::remove_if(changes.begin(), changes.end(),
+                           [&](const std::string& change)
+                           { return change.compare(change.find(' ') + 1, handOff.size(), handOff) == 0; }),
+            changes.end());
+    }
+    EXPECT_EQ(std::vector<std::string>{}, changes);
     EXPECT_EQ(std::vector<std::string>{},
               snapshot::RegistryChanges(m_registryBefore, snapshot::ListRegistry()));
 }

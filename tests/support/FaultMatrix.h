@@ -88,9 +88,11 @@ class FaultMatrix : public EndToEnd
     // The pictures a row is judged against; taken once the row's set-up is in place.
     void TakeSnapshots();
 
-    // Nothing outside `allowedFolder` (empty: anywhere) was written, and outside the
+    // Nothing outside `allowedFolder` (empty: anywhere) and `handOffFolder` (empty: none),
+    // the folder an Install handed the package off from, was written, and outside the
     // settings keys the registry is as it was. Call once the updater has ended.
-    void ExpectNothingWrittenOutside(const std::string& allowedFolder);
+    void ExpectNothingWrittenOutside(const std::string& allowedFolder,
+                                     const std::string& handOffFolder = std::string());
 
     void ExpectSettingsKept();
 

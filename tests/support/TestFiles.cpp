@@ -80,6 +80,20 @@ void RemoveFolder(const std::string& folder)
     RemoveDirectoryA(folder.c_str());
 }
 
+ScopedVariable::ScopedVariable(const char* name, const std::string& value) : m_name(name)
+{
+    char previous[32768] = {};
+    const DWORD length = GetEnvironmentVariableA(name, previous, sizeof previous);
+    m_had = length != 0 && length < sizeof previous;
+    m_previous.assign(previous, m_had ? length : 0);
+    SetEnvironmentVariableA(name, value.c_str());
+}
+
+ScopedVariable::~ScopedVariable()
+{
+    SetEnvironmentVariableA(m_name.c_str(), m_had ? m_previous.c_str() : nullptr);
+}
+
 std::string MakePackage(size_t size, uint32_t seed)
 {
     std::string bytes(size, '\0');

@@ -30,6 +30,22 @@ bool CopyInto(const std::string& from, const std::string& to);
 // Removes `folder` with everything in it, read-only files and folders included.
 void RemoveFolder(const std::string& folder);
 
+// An environment variable of this process (and of the programs it starts) set to
+// `value` for as long as the object lives, then as it was.
+class ScopedVariable
+{
+  public:
+    ScopedVariable(const char* name, const std::string& value);
+    ~ScopedVariable();
+    ScopedVariable(const ScopedVariable&) = delete;
+    ScopedVariable& operator=(const ScopedVariable&) = delete;
+
+  private:
+    std::string m_name;
+    std::string m_previous;
+    bool m_had = false;
+};
+
 // Deterministic bytes that differ for every seed, so an old and a new package, or a
 // shifted or repeated block, are told apart.
 std::string MakePackage(size_t size, uint32_t seed);

@@ -42,7 +42,7 @@ Installation SetUpDemo()
                          R"({"drip": {"bytes": 8192, "every_ms": 40}})");
     MakeFolders("C:\\Downloads");
     DeleteFileA("C:\\Downloads\\" SEEKWELL_PACKAGE_NAME);
-    DeleteFileA("C:\\Downloads\\" SEEKWELL_PACKAGE_NAME ".ran.txt");
+    standin::RemoveHandOffFolders();
     return installation;
 }
 
@@ -121,7 +121,7 @@ int WalkTheRoad(const Installation& installation)
     Step("the updater ends", updater.WaitForExit(20000) == 0);
     const std::string package = "C:\\Downloads\\" SEEKWELL_PACKAGE_NAME;
     Step("the shell ran the downloaded package", standin::WaitForInstallerRun(package, 20000));
-    std::printf("%s", ReadFileBytes(package + ".ran.txt").c_str());
+    std::printf("%s", ReadFileBytes(standin::RunRecordOf(package)).c_str());
     return g_failures == 0 ? 0 : 1;
 }
 } // namespace

@@ -607,6 +607,147 @@ TEST_F(DownloadTransferTest, WithoutMoveFileExThePackageIsReplacedStepByStep)
     testfiles::RemoveFolder(m_folder);
 }
 
+// Renamed through the handle that read it, the checked file replaces an older package as
+// the move by name does, and is refused where the move by name would be.
+TEST_F(DownloadTransferTest, RenameThroughTheHeldHandleReplacesAsTheMoveDoes)
+{
+    const std::string temporary = m_folder + "\\swd1.tmp";
+    const std::string newer = MakePackage(5000, 13);
+    const std::string older = MakePackage(7000, 14);
+    enum class Older
+    {
+        None,
+        File,
+        ReadOnlyFile,
+        Folder
+    };
+    struct Row
+    {
+        const char* edge;
+        Older older;
+        bool renamed;
+    };
+    const Row rows[] = {
+        {"no older package", Older::None, true},
+        {"older package replaced", Older::File, true},
+        {"read-only older package stays", Older::ReadOnlyFile, false},
+        {"a folder at the target stays", Older::Folder, false},
+    };
+    for (const Row& row : rows)
+    {
+        SCOPED_TRACE(row.edge);
+        testfiles::RemoveFolder(m_folder);
+        ASSERT_TRUE(CreateDirectoryA(m_folder.c_str(), nullptr));
+        if (row.older == Older::File || row.older == Older::ReadOnlyFile)
+            testfiles::WriteFile(m_target, older);
+        ASSERT_TRUE(row.older != Older::Folder || CreateDirectoryA(m_target.c_str(), nullptr));
+        ASSERT_TRUE(row.older != Older::ReadOnlyFile ||
+                    SetFileAttributesA(m_target.c_str(), FILE_ATTRIBUTE_READONLY));
+        testfiles::WriteFile(temporary, newer);
+        {
+            HANDLE held = CreateFileA(temporary.c_str(), GENERIC_READ | DELETE, FILE_SHARE_READ, nullptr,
+                                      OPEN_EXISTING, 0, nullptr);
+            ASSERT_NE(INVALID_HANDLE_VALUE, held);
+            EXPECT_EQ(row.renamed, RenameHeldFile(held, m_target));
+            CloseHandle(held);
+        }
+        EXPECT_TRUE(!row.renamed || ReadFileBytes(m_target) == newer);
+        EXPECT_TRUE(row.renamed || row.older == Older::Folder || ReadFileBytes(m_target) == older);
+        EXPECT_EQ(!row.renamed, FileExists(temporary));
+        SetFileAttributesA(m_target.c_str(), FILE_ATTRIBUTE_NORMAL);
+    }
+    testfiles::RemoveFolder(m_folder);
+}
+
+namespace
+{
+// Someone who can write to the chosen folder, acting between the check of the temporary
+// file and its move: writes into it, or renames it away (or deletes it) and puts other
+// bytes of the same size under its name. Counts what the platform let them do.
+std::string g_temporary;
+std::string g_foreign;
+int g_attacksLetThrough = 0;
+void SwapTheTemporaryFile()
+{
+    HANDLE file = CreateFileA(g_temporary.c_str(), GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                              0, nullptr);
+    if (file != INVALID_HANDLE_VALUE)
+    {
+        DWORD written = 0;
+        WriteFile(file, g_foreign.data(), static_cast<DWORD>(g_foreign.size()), &written, nullptr);
+        CloseHandle(file);
+        ++g_attacksLetThrough;
+    }
+    if (MoveFileA(g_temporary.c_str(), (g_temporary + ".away").c_str()) || DeleteFileA(g_temporary.c_str()))
+    {
+        testfiles::WriteFile(g_temporary, g_foreign);
+        ++g_attacksLetThrough;
+    }
+}
+
+bool SwapThenRenameHeld(HANDLE held, const std::string& target) noexcept
+{
+    SwapTheTemporaryFile();
+    return RenameHeldFile(held, target);
+}
+
+BOOL WINAPI SwapThenFindNoMoveFileEx(LPCSTR, LPCSTR, DWORD)
+{
+    SwapTheTemporaryFile();
+    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+    return FALSE;
+}
+} // namespace
+
+// What reaches the package path is what was hashed. Held open against writing, renaming
+// and deleting, and renamed through its own handle, the file cannot be swapped; where it
+// must be moved by name (Windows 9x) a swap is caught at the target before "downloaded",
+// and the foreign bytes do not stay there.
+TEST_F(DownloadTransferTest, SwapOfTheTemporaryFileBetweenHashAndMoveIsRefusedOrCaught)
+{
+    const std::string checked = MakePackage(64 * 1024, 16);
+    g_foreign = MakePackage(checked.size(), 17);
+    g_temporary = m_folder + "\\swd2.tmp";
+    struct Row
+    {
+        const char* edge;
+        PlacementFunctions functions;
+        PlacementVerdict verdict;
+    };
+    const Row rows[] = {
+        {"held, renamed through its handle", PlacementFunctions{&SwapThenRenameHeld, &MoveFileExA},
+         PlacementVerdict::Placed},
+        {"moved by name, checked where it arrived", PlacementFunctions{nullptr, &SwapThenFindNoMoveFileEx},
+         PlacementVerdict::NotThePackage},
+    };
+    for (const Row& row : rows)
+    {
+        SCOPED_TRACE(row.edge);
+        testfiles::RemoveFolder(m_folder);
+        ASSERT_TRUE(CreateDirectoryA(m_folder.c_str(), nullptr));
+        testfiles::WriteFile(m_target, MakePackage(1000, 18));
+        testfiles::WriteFile(g_temporary, checked);
+        g_attacksLetThrough = 0;
+
+        EXPECT_EQ(row.verdict,
+                  PlaceCheckedPackage(g_temporary, m_target, ExpectedPackage(checked), row.functions));
+
+        EXPECT_FALSE(ReadFileBytes(m_target) == g_foreign);
+        if (row.verdict == PlacementVerdict::Placed)
+        {
+            EXPECT_EQ(0, g_attacksLetThrough);
+            EXPECT_TRUE(ReadFileBytes(m_target) == checked);
+        }
+        else
+        {
+            EXPECT_GT(g_attacksLetThrough, 0);
+            EXPECT_FALSE(FileExists(m_target));
+        }
+    }
+    testfiles::RemoveFolder(m_folder);
+}
+
 namespace
 {
 // Stands still at the start for a number of readings, then jumps past the limit.
