@@ -1,45 +1,21 @@
 #include "Install.h"
 
 #include <windows.h>
-#include <objbase.h>
 #include <shellapi.h>
 
+#include "ComApartment.h"
 #include "Handles.h"
 #include "InstallerSignature.h"
 #include "PackageCheck.h"
 
 namespace
 {
-// COM on the calling thread for as long as the shell is asked: the shell may start a
-// package through COM, and its documentation asks for an apartment without OLE 1 DDE.
-// Systems whose COM does not know that flag get a plain apartment instead.
-class CShellApartment
-{
-  public:
-    CShellApartment() noexcept
-        : m_result(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE))
-    {
-        if (FAILED(m_result) && m_result != RPC_E_CHANGED_MODE)
-            m_result = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    }
-    ~CShellApartment()
-    {
-        if (SUCCEEDED(m_result))
-            CoUninitialize();
-    }
-    CShellApartment(const CShellApartment&) = delete;
-    CShellApartment& operator=(const CShellApartment&) = delete;
-
-  private:
-    HRESULT m_result;
-};
-
 // Opens the package with its default action. The shell shows no error box of its own
 // (the updater says what went wrong), and it finishes starting the package before it
 // returns, since the updater ends right after.
 HandOffVerdict StartWithTheShell(const std::string& packagePath, HWND owner) noexcept
 {
-    const CShellApartment apartment;
+    const CComApartment apartment;
     SHELLEXECUTEINFOA execute = {};
     execute.cbSize = sizeof execute;
     execute.fMask = SEE_MASK_FLAG_NO_UI | SEE_MASK_FLAG_DDEWAIT;
