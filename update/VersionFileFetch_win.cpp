@@ -15,13 +15,12 @@
 
 // The platform's synchronous internet calls look at their time-outs only between the
 // waits they make (and Wine ignores them): one InternetOpenUrlA does the name lookup,
-// the connection with its retries, the request, a redirect chain and the status line
-// and headers, and a server that drips any of them, or a name whose addresses never
-// answer, would hold it for as long as the platform likes. So the fetch runs
-// asynchronously (INTERNET_FLAG_ASYNC): each call hands its wait to WinINet's own
-// thread and returns, and this thread waits for the call's completion, dispatching its
-// messages, until the deadline; then it closes the handles, which is WinINet's way of
-// cancelling what is still pending. WinINet has worked this way since Internet Explorer
+// the connection with its retries, the request, the status line and headers (and a
+// redirect chain, where the platform follows it), and a server that drips any of them, or a name whose
+// addresses never answer, would hold it for as long as the platform likes. So the fetch runs asynchronously
+// (INTERNET_FLAG_ASYNC): each call hands its wait to WinINet's own thread and returns, and this thread waits
+// for the call's completion, dispatching its messages, until the deadline; then it closes the handles, which
+// is WinINet's way of cancelling what is still pending. WinINet has worked this way since Internet Explorer
 // 3, so the same code runs on every system the updater supports, from Windows 98 SE and
 // NT 4.0 with Internet Explorer 5 to Internet Explorer 11. The updater's own code stays on
 // its one thread: the status callback below, which WinINet calls on a thread of its own,
@@ -38,6 +37,11 @@ constexpr DWORD kChunkSize = 4096;
 // The URL never changes between releases, so a cache on the way (a company's proxy)
 // would keep offering the release it saw first: every proxy is asked to revalidate.
 constexpr const char* kNoCacheHeaders = "Cache-Control: no-cache\r\nPragma: no-cache\r\n";
+// Redirects are followed here, not by the platform: some platforms (Wine) follow a loop
+// without end and go on following it on their own thread after its handle is closed.
+// Ten hops is twice the default limit WinINet's documentation gives for its own.
+constexpr int kMaxRedirects = 10;
+constexpr DWORD kMaxUrlLength = 2048;
 
 // What the fetch shares with WinINet's thread: the completion of the call in progress
 // and the places a call that completes later writes into. A fetch the deadline ended
@@ -185,10 +189,12 @@ void ReadAnnouncedLength(HINTERNET request, VersionFileFetch& fetch) noexcept
 HINTERNET OpenUrl(HINTERNET session, const std::string& url, CAsyncFetch& shared,
                   const CFetchDeadline& deadline, VersionFileFetch& fetch) noexcept
 {
+    shared.request.store(nullptr);
     // Always ask the server, and keep the answer out of the local cache.
-    HINTERNET opened = InternetOpenUrlA(session, url.c_str(), kNoCacheHeaders, static_cast<DWORD>(-1),
-                                        INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE,
-                                        reinterpret_cast<DWORD_PTR>(&shared));
+    HINTERNET opened =
+        InternetOpenUrlA(session, url.c_str(), kNoCacheHeaders, static_cast<DWORD>(-1),
+                         INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_AUTO_REDIRECT,
+                         reinterpret_cast<DWORD_PTR>(&shared));
     const CallEnd end = FinishCall(opened != nullptr, shared, deadline, fetch);
     if (opened == nullptr && end == CallEnd::Done)
         opened = reinterpret_cast<HINTERNET>(shared.result);
@@ -203,6 +209,64 @@ HINTERNET OpenUrl(HINTERNET session, const std::string& url, CAsyncFetch& shared
     if (opened != nullptr)
         (void)InternetCloseHandle(opened);
     return nullptr;
+}
+
+bool IsRedirect(DWORD status) noexcept
+{
+    return status == HTTP_STATUS_MOVED || status == HTTP_STATUS_REDIRECT ||
+           status == HTTP_STATUS_REDIRECT_METHOD || status == HTTP_STATUS_REDIRECT_KEEP_VERB || status == 308;
+}
+
+bool StartsWithNoCase(const std::string& text, const char* prefix) noexcept
+{
+    for (size_t i = 0; prefix[i] != '\0'; ++i)
+    {
+        if (i >= text.size() || (text[i] | 0x20) != prefix[i])
+            return false;
+    }
+    return true;
+}
+
+// Where a redirect points, resolved against the URL that answered with it; empty when
+// it names no http or https URL.
+std::string RedirectTarget(HINTERNET request, const std::string& from) noexcept
+{
+    char location[kMaxUrlLength] = {};
+    DWORD locationSize = sizeof location;
+    if (!HttpQueryInfoA(request, HTTP_QUERY_LOCATION, location, &locationSize, nullptr))
+        return std::string();
+    char target[kMaxUrlLength] = {};
+    DWORD targetSize = sizeof target;
+    if (!InternetCombineUrlA(from.c_str(), location, target, &targetSize, 0) || targetSize >= sizeof target)
+        return std::string();
+    const std::string resolved(target, targetSize);
+    if (!StartsWithNoCase(resolved, "http://") && !StartsWithNoCase(resolved, "https://"))
+        return std::string();
+    return resolved;
+}
+
+// Opens the URL and the redirects it leads to, up to the limit; the request handle of
+// the first answer that is no redirect, or null.
+HINTERNET OpenFollowingRedirects(HINTERNET session, const std::string& url, CAsyncFetch& shared,
+                                 const CFetchDeadline& deadline, VersionFileFetch& fetch) noexcept
+{
+    std::string current = url;
+    for (int hops = 0;; ++hops)
+    {
+        UniqueInternetHandle request(OpenUrl(session, current, shared, deadline, fetch));
+        if (!request)
+            return nullptr;
+        const DWORD status = HttpStatus(request.get());
+        if (!IsRedirect(status))
+            return request.release();
+        current = hops < kMaxRedirects ? RedirectTarget(request.get(), current) : std::string();
+        if (current.empty())
+        {
+            fetch.httpStatus = status;
+            fetch.platformError = ERROR_HTTP_REDIRECT_FAILED;
+            return nullptr;
+        }
+    }
 }
 
 // The number of body bytes that have arrived and can be read without waiting; 0 at the
@@ -278,7 +342,7 @@ bool FetchVersionFile(const std::string& url, uint32_t deadlineMs, VersionFileFe
         (void)InternetSetOptionA(session.get(), option, &value, sizeof value);
     }
 
-    UniqueInternetHandle request(OpenUrl(session.get(), url, *shared, deadline, fetch));
+    UniqueInternetHandle request(OpenFollowingRedirects(session.get(), url, *shared, deadline, fetch));
     CallEnd end = request ? CallEnd::Done : CallEnd::Failed;
     if (request)
     {
