@@ -34,6 +34,9 @@ constexpr DWORD kLimitLookMs = 250;
 constexpr DWORD kStopGraceMs = 2000;
 // One read of the arriving body.
 constexpr ULONG kReadSize = 64 * 1024;
+// The most a stopped transfer reads and throws away while it waits for the platform to
+// have nothing waiting (see CPackageBinding::Stop).
+constexpr uint64_t kDiscardLimitBytes = 1024 * 1024;
 
 // The binding's callback. The platform holds it for as long as it likes, so it counts
 // its references and lives on the heap; the download's own progress callback and the
@@ -80,8 +83,8 @@ class CPackageBinding final : public IBindStatusCallback, public IHttpNegotiate
         {
             (void)binding->AddRef();
             m_binding = binding;
-            // A stop asked for before the platform named the binding is passed on now.
-            if (m_abortAsked)
+            // An end asked for before the platform named the binding is passed on now.
+            if (m_abortSent)
                 SendAbort();
         }
         return S_OK;
@@ -93,11 +96,11 @@ class CPackageBinding final : public IBindStatusCallback, public IHttpNegotiate
     HRESULT STDMETHODCALLTYPE OnProgress(ULONG progress, ULONG progressMax, ULONG statusCode,
                                          LPCWSTR statusText) noexcept override
     {
-        if (m_status == nullptr || m_abortAsked)
+        if (m_status == nullptr || m_stopAsked)
             return E_ABORT;
         const HRESULT answer = m_status->OnProgress(progress, progressMax, statusCode, statusText);
         if (answer == E_ABORT)
-            Abort();
+            Stop();
         return answer;
     }
     HRESULT STDMETHODCALLTYPE OnStopBinding(HRESULT result, LPCWSTR) noexcept override
@@ -127,20 +130,28 @@ class CPackageBinding final : public IBindStatusCallback, public IHttpNegotiate
     }
     HRESULT STDMETHODCALLTYPE OnDataAvailable(DWORD, DWORD, FORMATETC*, STGMEDIUM* medium) noexcept override
     {
-        if (m_status == nullptr || m_abortAsked || medium == nullptr || medium->tymed != TYMED_ISTREAM ||
+        m_deliveredSinceLook = true;
+        if (m_status == nullptr || m_abortSent || medium == nullptr || medium->tymed != TYMED_ISTREAM ||
             medium->pstm == nullptr)
             return S_OK;
         // Everything there is taken now: the platform notifies again only once a read
-        // has found the stream empty (E_PENDING) or ended (S_FALSE).
+        // has found the stream empty (E_PENDING) or ended (S_FALSE). Once stopped, what
+        // arrives is read and thrown away until then.
+        uint64_t discarded = 0;
         for (;;)
         {
             ULONG got = 0;
             const HRESULT read = medium->pstm->Read(m_buffer, kReadSize, &got);
-            if (got > 0 && !Write(got))
-                return S_OK;
-            if (read != S_OK || got == 0)
-                return S_OK;
+            if (got > 0 && !m_stopAsked)
+                Write(got);
+            else
+                discarded += got;
+            if (read != S_OK || got == 0 || discarded >= kDiscardLimitBytes)
+                break;
         }
+        if (m_stopAsked)
+            SendAbortOnce();
+        return S_OK;
     }
     HRESULT STDMETHODCALLTYPE OnObjectAvailable(REFIID, IUnknown*) noexcept override { return E_NOTIMPL; }
 
@@ -165,19 +176,27 @@ class CPackageBinding final : public IBindStatusCallback, public IHttpNegotiate
         const HRESULT answer =
             m_negotiate->OnResponse(status, responseHeaders, requestHeaders, additionalRequestHeaders);
         if (answer == E_ABORT)
-            Abort();
+            Stop();
         return answer;
     }
 
-    // Asks the platform to end the binding; it confirms with OnStopBinding.
-    void Abort() noexcept
+    // Asks for the end of the transfer: nothing more is written or passed on, and the
+    // platform is told (IBinding::Abort) once nothing is waiting to be read, or at once
+    // when nothing arrives. Some platforms (Wine) read what remains of an announced
+    // length when a transfer is ended, on the thread that ends it, for as long as data
+    // is waiting; ended while the platform waits for data, the connection is closed by
+    // the platform's own thread instead.
+    void Stop() noexcept { m_stopAsked = true; }
+    bool StopAsked() const noexcept { return m_stopAsked; }
+    // Between two looks of the wait: tells the platform of a stop asked for when nothing
+    // was delivered since the last look (the body has gone silent, or never started).
+    void AbortIfIdle() noexcept
     {
-        if (m_abortAsked)
-            return;
-        m_abortAsked = true;
-        SendAbort();
+        if (m_stopAsked && !m_deliveredSinceLook)
+            SendAbortOnce();
+        m_deliveredSinceLook = false;
     }
-    bool AbortAsked() const noexcept { return m_abortAsked; }
+    bool AbortSent() const noexcept { return m_abortSent; }
     bool Stopped() const noexcept { return m_stopped; }
     // Set once the platform has confirmed the end (or the event could not be made: the
     // wait then looks every quarter of a second).
@@ -187,11 +206,12 @@ class CPackageBinding final : public IBindStatusCallback, public IHttpNegotiate
     bool WriteFailed() const noexcept { return m_writeFailed; }
 
     // Ends every tie to the download: nothing reaches its callback or its file after this,
-    // and a binding still running is stopped.
+    // and a binding still running is aborted.
     void Detach() noexcept
     {
+        m_stopAsked = true;
         if (!m_stopped)
-            Abort();
+            SendAbortOnce();
         m_status = nullptr;
         m_negotiate = nullptr;
         m_file = INVALID_HANDLE_VALUE;
@@ -200,6 +220,14 @@ class CPackageBinding final : public IBindStatusCallback, public IHttpNegotiate
 
   private:
     ~CPackageBinding() = default;
+
+    void SendAbortOnce() noexcept
+    {
+        if (m_abortSent)
+            return;
+        m_abortSent = true;
+        SendAbort();
+    }
 
     void SendAbort() noexcept
     {
@@ -223,22 +251,18 @@ class CPackageBinding final : public IBindStatusCallback, public IHttpNegotiate
 
     // Appends what was read to the file; a failed write, or a body past the byte limit,
     // stops the transfer.
-    bool Write(ULONG size) noexcept
+    void Write(ULONG size) noexcept
     {
         DWORD written = 0;
         if (!WriteFile(m_file, m_buffer, size, &written, nullptr) || written != size)
         {
             m_writeFailed = true;
-            Abort();
-            return false;
+            Stop();
+            return;
         }
         m_written += size;
         if (!m_status->AcceptReceived(m_written))
-        {
-            Abort();
-            return false;
-        }
-        return true;
+            Stop();
     }
 
     ULONG m_references = 1;
@@ -247,7 +271,9 @@ class CPackageBinding final : public IBindStatusCallback, public IHttpNegotiate
     IHttpNegotiate* m_negotiate = nullptr;
     HANDLE m_file;
     IBinding* m_binding = nullptr;
-    bool m_abortAsked = false;
+    bool m_stopAsked = false;
+    bool m_abortSent = false;
+    bool m_deliveredSinceLook = false;
     bool m_stopped = false;
     HRESULT m_result = S_OK;
     uint64_t m_written = 0;
@@ -283,17 +309,18 @@ std::wstring WideUrl(const std::string& url) noexcept
 void WaitForTheEnd(CPackageBinding& binding, CDownloadStatus& status, TransferOutcome& outcome) noexcept
 {
     bool stopping = false;
-    DWORD stopAskedAt = 0;
+    DWORD abortSentAt = 0;
     while (!binding.Stopped())
     {
-        if (!binding.AbortAsked() && status.TimeLimitPassed())
-            binding.Abort();
-        if (binding.AbortAsked() && !stopping)
+        if (!binding.StopAsked() && status.TimeLimitPassed())
+            binding.Stop();
+        binding.AbortIfIdle();
+        if (binding.AbortSent() && !stopping)
         {
             stopping = true;
-            stopAskedAt = GetTickCount();
+            abortSentAt = GetTickCount();
         }
-        if (stopping && GetTickCount() - stopAskedAt >= kStopGraceMs)
+        if (stopping && GetTickCount() - abortSentAt >= kStopGraceMs)
         {
             outcome.abandoned = true;
             return;
@@ -340,7 +367,7 @@ TransferOutcome TransferToFile(const std::string& url, HANDLE file, CDownloadSta
         outcome.result = binding->Stopped() ? binding->Result() : E_ABORT;
     }
     // Whatever the platform reported last, a transfer this side stopped is no package.
-    if (binding->AbortAsked())
+    if (binding->StopAsked())
         outcome.result = E_ABORT;
     outcome.bytesWritten = binding->BytesWritten();
     outcome.writeFailed = binding->WriteFailed();
