@@ -6,6 +6,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "ComApartment.h"
 #include "Handles.h"
@@ -291,15 +292,16 @@ struct ComReleaser
 };
 template <typename Interface> using ComOwner = std::unique_ptr<Interface, ComReleaser>;
 
-std::wstring WideUrl(const std::string& url) noexcept
+// The URL as the moniker takes it; empty when it cannot be converted. A vector rather
+// than a wide string: the one wide text of the updater is not worth the string class.
+std::vector<wchar_t> WideUrl(const std::string& url) noexcept
 {
     const int length = MultiByteToWideChar(CP_ACP, 0, url.c_str(), -1, nullptr, 0);
-    if (length <= 0)
-        return std::wstring();
-    std::wstring wide(static_cast<size_t>(length), L'\0');
-    if (MultiByteToWideChar(CP_ACP, 0, url.c_str(), -1, &wide[0], length) != length)
-        return std::wstring();
-    wide.resize(static_cast<size_t>(length - 1));
+    if (length <= 1)
+        return std::vector<wchar_t>();
+    std::vector<wchar_t> wide(static_cast<size_t>(length), L'\0');
+    if (MultiByteToWideChar(CP_ACP, 0, url.c_str(), -1, wide.data(), length) != length)
+        return std::vector<wchar_t>();
     return wide;
 }
 
@@ -334,9 +336,9 @@ TransferOutcome TransferToFile(const std::string& url, HANDLE file, CDownloadSta
 {
     TransferOutcome outcome;
     const CComApartment apartment;
-    const std::wstring wideUrl = WideUrl(url);
+    const std::vector<wchar_t> wideUrl = WideUrl(url);
     IMoniker* rawMoniker = nullptr;
-    outcome.result = wideUrl.empty() ? E_INVALIDARG : CreateURLMoniker(nullptr, wideUrl.c_str(), &rawMoniker);
+    outcome.result = wideUrl.empty() ? E_INVALIDARG : CreateURLMoniker(nullptr, wideUrl.data(), &rawMoniker);
     if (FAILED(outcome.result))
         return outcome;
     const ComOwner<IMoniker> moniker(rawMoniker);
