@@ -14,17 +14,18 @@
 #include "UpdateManifest.h"
 
 // The platform's synchronous internet calls look at their time-outs only between the
-// waits they make (and Wine ignores them): one InternetOpenUrlA does the name lookup,
-// the connection with its retries, the request, the status line and headers (and a
-// redirect chain, where the platform follows it), and a server that drips any of them, or a name whose
-// addresses never answer, would hold it for as long as the platform likes. So the fetch runs asynchronously
-// (INTERNET_FLAG_ASYNC): each call hands its wait to WinINet's own thread and returns, and this thread waits
-// for the call's completion, dispatching its messages, until the deadline; then it closes the handles, which
-// is WinINet's way of cancelling what is still pending. WinINet has worked this way since Internet Explorer
-// 3, so the same code runs on every system the updater supports, from Windows 98 SE and
-// NT 4.0 with Internet Explorer 5 to Internet Explorer 11. The updater's own code stays on
-// its one thread: the status callback below, which WinINet calls on a thread of its own,
-// only records a completion and signals it.
+// waits they make (and Wine ignores them): one InternetOpenUrlA does the name lookup, the
+// connection with its retries, the request and the status line and headers (and a
+// redirect chain, where the platform follows it), and a server that drips any of them, or
+// a name whose addresses never answer, would hold it for as long as the platform likes.
+// So the fetch runs asynchronously (INTERNET_FLAG_ASYNC): each call hands its wait to
+// WinINet's own thread and returns, and this thread waits for the call's completion,
+// dispatching its messages, until the deadline; then it closes the handles, which is
+// WinINet's way of cancelling what is still pending. WinINet has worked this way since
+// Internet Explorer 3, so the same code runs on every system the updater supports, from
+// Windows 98 SE and NT 4.0 with Internet Explorer 5 to Internet Explorer 11. The updater's
+// own code stays on its one thread: the status callback below, which WinINet calls on a
+// thread of its own, only records what the platform hands over and signals a completion.
 namespace
 {
 constexpr const char* kAgent = "GetURL";
@@ -66,7 +67,8 @@ struct CAsyncFetch
 
 // Runs on WinINet's thread (or inside a call on this one): records and signals, nothing
 // else, so that it touches nothing this thread may be using. The context is the fetch's
-// shared part, which outlives every call that can still arrive.
+// shared part, which lives for as long as a call of the platform can still complete; a
+// later notice (the handle's closing) is not looked at.
 void CALLBACK OnInternetStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID information,
                                DWORD informationLength) noexcept
 {
