@@ -101,7 +101,11 @@ void CUpdaterDlg::OnStart()
     m_moduleDirectory = ExecutableDirectory();
     (void)ReadInstalledVersion(m_moduleDirectory + kProductModuleName, m_installed);
 
+    // The check dispatches the dialog's messages while it waits, so Cancel and the close
+    // box work meanwhile; once the user has closed the updater, no outcome is shown.
     const ServerAnswer answer = FetchServerVersion();
+    if (Ending())
+        return;
     if (answer != ServerAnswer::Verified)
     {
         // Update information that is not the vendor's is treated like none at all.

@@ -19,12 +19,14 @@ INT_PTR CDialog::DoModal() noexcept
     HWND owner = m_parent;
     if (owner == nullptr && AppMainWindow() != nullptr)
         owner = GetLastActivePopup(AppMainWindow());
+    m_ending = false;
     return DialogBoxParamA(AppInstance(), MAKEINTRESOURCEA(m_templateId), owner, DialogProc,
                            reinterpret_cast<LPARAM>(this));
 }
 
-void CDialog::EndDialog(INT_PTR result) const noexcept
+void CDialog::EndDialog(INT_PTR result) noexcept
 {
+    m_ending = true;
     (void)::EndDialog(m_hWnd, result);
 }
 

@@ -30,7 +30,12 @@ class CDialog : public CWnd
 
     // Runs the dialog until it ends; its end code, or -1 when it could not be created.
     INT_PTR DoModal() noexcept;
-    void EndDialog(INT_PTR result) const noexcept;
+    // Ends the dialog with `result` once control is back in its modal loop: a handler
+    // that is still running (one waiting on the network, say) runs on to its end first.
+    void EndDialog(INT_PTR result) noexcept;
+    // True once the current run of the dialog has been asked to end: a handler that was
+    // waiting meanwhile has no one left to show its outcome to.
+    bool Ending() const noexcept { return m_ending; }
 
     virtual BOOL OnInitDialog();
     // Default for control 1: ends the dialog with IDOK.
@@ -53,6 +58,7 @@ class CDialog : public CWnd
 
     UINT m_templateId;
     HWND m_parent;
+    bool m_ending = false;
 };
 
 // A message box; returns the button pressed (IDOK, IDYES, ...).

@@ -244,6 +244,10 @@ class ServingTest(ServerTestCase):
              None),
             ("record_sent naming another folder", b"3.0.1.5", {"record_sent": "../sent"}, 500, None),
             ("endless as a string", b"3.0.1.5", {"endless": "yes"}, 500, None),
+            ("status line drip of no bytes", b"3.0.1.5", {"drip_status_line": {"bytes": 0}}, 500, None),
+            ("header drip with a stray field", b"3.0.1.5", {"drip_headers": {"bytes": 1, "every": 5}}, 500,
+             None),
+            ("reason with a line end", b"3.0.1.5", {"reason": "OK\r\nX-Injected: 1"}, 500, None),
         ]
         for edge, content, sidecar, status, expected_body in rows:
             with self.subTest(edge):
@@ -478,6 +482,63 @@ class TimingTest(ServerTestCase):
         # Four pieces, three pauses between the first and the last.
         self.assertGreaterEqual(arrivals[-1] - arrivals[0], 0.44)
         self.assertLess(arrivals[-1] - arrivals[0], 3)
+
+    def test_status_line_and_headers_drip_apart_each_as_asked(self):
+        reason = "OK" + "." * 30
+        rows = [
+            # edge, sidecar, the part that arrives at once, the part that drips
+            ("status line", {"drip_status_line": {"bytes": 4, "every_ms": 40}}, b"", b"HTTP/1.1 200 " + reason.encode()),
+            ("headers", {"drip_headers": {"bytes": 8, "every_ms": 40}}, b"HTTP/1.1 200 " + reason.encode() + b"\r\n",
+             b"Server:"),
+        ]
+        for edge, sidecar, at_once, dripped in rows:
+            with self.subTest(edge):
+                self.steer(VERSION_PATH, body="3.0.1.5", reason=reason,
+                           headers={"X-Padding": "p" * 40}, **sidecar)
+                arrivals = []
+                with socket.create_connection(("127.0.0.1", self.server.port), timeout=10) as sock:
+                    sock.sendall(get_request(VERSION_PATH))
+                    received = b""
+                    while True:
+                        data = sock.recv(65536)
+                        if not data:
+                            break
+                        arrivals.append((time.monotonic(), len(received) + len(data)))
+                        received += data
+                head, body = split_response(received)
+                self.assertEqual(body, b"3.0.1.5")
+                self.assertTrue(head.startswith("HTTP/1.1 200 %s\r\n" % reason))
+                self.assertIn("X-Padding: " + "p" * 40, head)
+                # The part before the drip comes in one piece; the dripped part in many,
+                # spread over the pauses between them.
+                self.assertTrue(received.startswith(at_once + dripped))
+                first_time, first_size = arrivals[0]
+                self.assertLessEqual(first_size, len(at_once) + 8)
+                head_end = received.index(b"\r\n\r\n") + 4
+                pieces = [t for t, size in arrivals if size <= head_end]
+                self.assertGreaterEqual(len(pieces), 4)
+                self.assertGreaterEqual(pieces[-1] - first_time, 3 * 0.04)
+
+    def test_dripped_status_line_ends_with_the_server(self):
+        # A stop mid-drip must not hold the server: SIGTERM ends it while the drip goes on.
+        temp = tempfile.TemporaryDirectory(prefix="update-server-drip-")
+        try:
+            os.makedirs(os.path.join(temp.name, STORE))
+            with open(os.path.join(temp.name, STORE, "version.txt.behave.json"), "w") as sidecar:
+                json.dump({"reason": "O" * 100, "drip_status_line": {"bytes": 1, "every_ms": 500}}, sidecar)
+            server = ServerProcess(temp.name, os.path.join(temp.name, "log"), os.path.join(temp.name, "port"))
+            try:
+                with socket.create_connection(("127.0.0.1", server.port), timeout=10) as sock:
+                    sock.sendall(get_request(VERSION_PATH))
+                    self.assertEqual(sock.recv(1), b"H")
+                    started = time.monotonic()
+                    server.process.send_signal(signal.SIGTERM)
+                    self.assertEqual(server.process.wait(5), 0)
+                    self.assertLess(time.monotonic() - started, 3)
+            finally:
+                server.stop()
+        finally:
+            temp.cleanup()
 
     def test_stall_ends_and_the_body_goes_on(self):
         self.steer(VERSION_PATH, body="3.0.1.5 notes", stall_after_bytes=7, stall_ms=300)

@@ -19,6 +19,12 @@ read afresh on every request (the served file itself need not exist). Its fields
   reset_before_headers true: reset the connection (RST) instead of answering
   stall_after_bytes    send this many body bytes, pause stall_ms (default 3600000), go on
   drip                 {"bytes": N, "every_ms": T}: N body bytes at a time, T ms apart
+  reason               the reason phrase of the status line (default the status's own);
+                       a long one makes a status line that takes long to drip
+  drip_status_line     {"bytes": N, "every_ms": T}: the status line N bytes at a time, T ms
+                       apart, its line end included
+  drip_headers         {"bytes": N, "every_ms": T}: the header lines after the status line,
+                       and the empty line that ends them, N bytes at a time, T ms apart
   endless              true: the body never ends: once sent it is sent again, and again,
                        until the client goes away, the server stops or ENDLESS_LIMIT_S has
                        passed. Announces no length ("Connection: close") unless
@@ -159,7 +165,7 @@ class Behaviour:
         "status", "body", "body_hex", "headers", "content_length", "omit_content_length",
         "delay_headers_ms", "reset_before_headers", "stall_after_bytes", "stall_ms", "held_by", "drip",
         "close_after_bytes", "reset_after_bytes", "redirect_to", "chunk_size",
-        "refuse_connections_ms", "endless", "record_sent",
+        "refuse_connections_ms", "endless", "record_sent", "reason", "drip_status_line", "drip_headers",
     }
 
     def __init__(self, fields=None):
@@ -211,15 +217,13 @@ class Behaviour:
         _require(self.close_after_bytes is None or self.reset_after_bytes is None,
                  "give close_after_bytes or reset_after_bytes, not both")
 
-        self.drip_bytes = None
-        self.drip_pause_s = 0.0
-        if "drip" in fields:
-            drip = fields["drip"]
-            _require(isinstance(drip, dict) and set(drip) <= {"bytes", "every_ms"},
-                     'drip must be {"bytes": N, "every_ms": T}')
-            _require(_is_int(drip.get("bytes")) and drip["bytes"] > 0, "drip.bytes must be > 0")
-            self.drip_bytes = drip["bytes"]
-            self.drip_pause_s = self._millis(drip, "every_ms", 0)
+        self.drip_bytes, self.drip_pause_s = self._drip(fields, "drip")
+        self.status_line_drip = self._drip(fields, "drip_status_line")
+        self.header_drip = self._drip(fields, "drip_headers")
+        self.reason = fields.get("reason")
+        _require(self.reason is None or (isinstance(self.reason, str) and self.reason.isprintable()
+                                         and self.reason.isascii()),
+                 "reason must be a string of printable ASCII")
 
         self.redirect_to = fields.get("redirect_to")
         _require(self.redirect_to is None or isinstance(self.redirect_to, str),
@@ -253,6 +257,17 @@ class Behaviour:
         value = fields.get(name, False)
         _require(isinstance(value, bool), "%s must be true or false" % name)
         return value
+
+    @classmethod
+    def _drip(cls, fields, name):
+        """(bytes, pause in seconds) of a drip field, or (None, 0.0) without it."""
+        if name not in fields:
+            return None, 0.0
+        drip = fields[name]
+        _require(isinstance(drip, dict) and set(drip) <= {"bytes", "every_ms"},
+                 '%s must be {"bytes": N, "every_ms": T}' % name)
+        _require(_is_int(drip.get("bytes")) and drip["bytes"] > 0, "%s.bytes must be > 0" % name)
+        return drip["bytes"], cls._millis(drip, "every_ms", 0)
 
     @staticmethod
     def _millis(fields, name, default_ms):
@@ -481,10 +496,10 @@ class UpdateRequestHandler(BaseHTTPRequestHandler):
             headers = [(n, v) for n, v in headers if n.lower() != name.lower()]
             headers.append((name, value))
 
-        self.send_response(status)
+        self.send_response(status, behaviour.reason)
         for name, value in headers:
             self.send_header(name, value)
-        self.end_headers()
+        self._end_head(behaviour)
         if behaviour.omit_content_length:
             self.close_connection = True
         if not include_body:
@@ -496,6 +511,27 @@ class UpdateRequestHandler(BaseHTTPRequestHandler):
         announced = dict((n.lower(), v) for n, v in headers).get("content-length")
         if announced is None or announced.strip() != str(sent):
             self.close_connection = True
+
+    def _end_head(self, behaviour):
+        """Sends the status line and headers, each part dripped when asked."""
+        if behaviour.status_line_drip[0] is None and behaviour.header_drip[0] is None:
+            self.end_headers()
+            return
+        self._headers_buffer.append(b"\r\n")
+        head = b"".join(self._headers_buffer)
+        self._headers_buffer = []
+        status_line_end = head.index(b"\r\n") + 2
+        self._drip_out(head[:status_line_end], *behaviour.status_line_drip)
+        self._drip_out(head[status_line_end:], *behaviour.header_drip)
+
+    def _drip_out(self, data, piece_size, pause_s):
+        if piece_size is None:
+            self.wfile.write(data)
+            return
+        for start in range(0, len(data), piece_size):
+            if start > 0:
+                self._pause(pause_s)
+            self.wfile.write(data[start:start + piece_size])
 
     def _send_body(self, body, length, behaviour):
         """Sends the body as steered; returns the byte count, or None after a reset."""

@@ -85,7 +85,7 @@ start_wine_session() {
             return 1
             ;;
     esac
-    export WINEPREFIX="$WORK/pfx" WINEARCH="$arch" WINEDEBUG=-all \
+    export WINEPREFIX="$WORK/pfx" WINEARCH="$arch" WINEDEBUG="${SEEKWELL_WINEDEBUG:--all}" \
         WINEDLLOVERRIDES="mscoree=;mshtml=" LANG=en_US.UTF-8
     # Tells the Windows test programs that a session runs them: a missing or silent
     # update server is then a failure that names what is missing.

@@ -42,13 +42,23 @@ struct DownloadOutcome
     DWORD httpStatus = 0;
     uint32_t bytesNotified = 0;
     uint32_t announcedTotal = 0;
+    // Body bytes that arrived and were written to the temporary file.
+    uint64_t bytesReceived = 0;
+    // Writing to the temporary file failed (a full disk, say).
+    bool writeFailed = false;
+    // The time limit ended the transfer, with a notification or without one.
+    bool timeLimitReached = false;
+    // The platform did not confirm the end of the stopped transfer in time: it was left to
+    // the platform, which may still hold a connection.
+    bool abandoned = false;
 };
 
 // Downloads `url` into a temporary file beside `target` and moves it onto `target`
 // only when the whole package arrived without an error status and is, byte for byte,
 // the `expected` package of the signed manifest. Reports to `progress` while the
-// transfer runs, gives up once the download's time limit has passed, and stops at once
-// when the response announces or delivers plainly more than the expected size.
+// transfer runs and dispatches the thread's messages, ends the transfer once the
+// download's time limit has passed, whether or not the platform notifies, and stops at
+// once when the response announces or delivers plainly more than the expected size.
 [[nodiscard]] DownloadOutcome DownloadPackage(const std::string& url, const std::string& target,
                                               const ManifestPackage& expected,
                                               IDownloadProgress& progress) noexcept;

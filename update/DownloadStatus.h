@@ -47,6 +47,12 @@ class CDownloadStatus : public IBindStatusCallback
     bool DeadlineArmed() const noexcept { return m_deadlineArmed != 0; }
     // Seconds since 1970; the last second in which a notification is still accepted.
     int64_t Deadline() const noexcept { return m_deadline; }
+    // Reads the progress's clock: true once the deadline is armed and has passed, by the
+    // rule OnProgress keeps, so that a transfer that notifies nothing is ended when a
+    // notification would have been.
+    bool TimeLimitPassed() noexcept;
+    // True once the time limit has refused a notification or been found passed.
+    bool TimeLimitReached() const noexcept { return m_timeLimitReached; }
 
     // Bounds the transfer to a package of `signedSize` bytes: a response that announces,
     // or a body that reaches, more than DownloadByteLimit of it is stopped at once.
@@ -54,6 +60,9 @@ class CDownloadStatus : public IBindStatusCallback
     void LimitTo(uint64_t signedSize) noexcept;
     // True once the transfer was stopped for announcing or delivering too much.
     bool Oversized() const noexcept { return m_oversized; }
+    // Takes the count of body bytes that have arrived so far; false, and oversized from
+    // then on, once it is beyond the byte limit.
+    bool AcceptReceived(uint64_t bytesReceived) noexcept;
 
     // HTTP status of the response, 0 while none has been seen.
     DWORD HttpStatus() const noexcept { return m_httpStatus; }
@@ -84,6 +93,7 @@ class CDownloadStatus : public IBindStatusCallback
     IDownloadProgress& m_progress;
     int32_t m_deadlineArmed = 0;
     int64_t m_deadline = 0;
+    bool m_timeLimitReached = false;
     DWORD m_httpStatus = 0;
     uint32_t m_bytesNotified = 0;
     uint32_t m_announcedTotal = 0;

@@ -58,13 +58,14 @@ HRESULT CDownloadStatus::OnLowResource(DWORD) noexcept
 }
 
 // Every notification, whatever its kind, moves the bar: one that carries no total sets
-// it to 0. The time limit can only act here, so a transfer that stalls without
-// notifications is not cut off by it. A body beyond the byte limit is stopped at the
-// first notification that shows it, however long the server would go on sending: the
-// disk would fill long before the time limit.
+// it to 0. A notification after the time limit is refused before it touches either; a
+// transfer that notifies nothing is ended by whoever waits for it (TimeLimitPassed). A
+// body beyond the byte limit is stopped at the first notification that shows it,
+// however long the server would go on sending: the disk would fill long before the time
+// limit.
 HRESULT CDownloadStatus::OnProgress(ULONG progress, ULONG progressMax, ULONG, LPCWSTR) noexcept
 {
-    if (m_deadlineArmed != 0 && DeadlinePassed(m_progress.NowSeconds(), m_deadline))
+    if (TimeLimitPassed())
         return E_ABORT;
 
     if (progress > m_bytesNotified)
@@ -116,6 +117,21 @@ void CDownloadStatus::ArmDeadline() noexcept
 {
     m_deadlineArmed = 1;
     m_deadline = DownloadDeadline(m_progress.NowSeconds());
+}
+
+bool CDownloadStatus::TimeLimitPassed() noexcept
+{
+    if (m_deadlineArmed == 0 || !DeadlinePassed(m_progress.NowSeconds(), m_deadline))
+        return false;
+    m_timeLimitReached = true;
+    return true;
+}
+
+bool CDownloadStatus::AcceptReceived(uint64_t bytesReceived) noexcept
+{
+    if (m_limited && bytesReceived > m_byteLimit)
+        m_oversized = true;
+    return !m_oversized;
 }
 
 HRESULT CDownloadStatus::CHttpNegotiate::QueryInterface(REFIID iid, void** object) noexcept

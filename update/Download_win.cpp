@@ -6,6 +6,7 @@
 #include "DownloadStatus.h"
 #include "Handles.h"
 #include "PackageMove.h"
+#include "PackageTransfer.h"
 #include "Mbcs.h"
 #include "Platform.h"
 
@@ -118,14 +119,30 @@ DownloadOutcome DownloadPackage(const std::string& url, const std::string& targe
     }
     CTemporaryFile temporary(temporaryPath);
 
+    // The transfer writes into the temporary file alone: nobody else may write to it,
+    // rename or remove it meanwhile.
+    UniqueFileHandle file(CreateFileA(temporary.Path().c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                      TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
+    {
+        outcome.verdict = DownloadVerdict::NoTemporaryFile;
+        return outcome;
+    }
+
     // The time limit counts from just before the transfer starts.
     CDownloadStatus status(progress);
     status.LimitTo(expected.size);
     status.ArmDeadline();
-    outcome.transferResult = URLDownloadToFileA(nullptr, url.c_str(), temporary.Path().c_str(), 0, &status);
+    const TransferOutcome transfer = TransferToFile(url, file.get(), status);
+    file.reset();
+    outcome.transferResult = transfer.result;
     outcome.httpStatus = status.HttpStatus();
     outcome.bytesNotified = status.BytesNotified();
     outcome.announcedTotal = status.AnnouncedTotal();
+    outcome.bytesReceived = transfer.bytesWritten;
+    outcome.writeFailed = transfer.writeFailed;
+    outcome.timeLimitReached = status.TimeLimitReached();
+    outcome.abandoned = transfer.abandoned;
     // The platform keeps a second copy of the package in its internet cache; nothing
     // but the chosen folder is to hold it.
     ForgetCachedCopy(url);

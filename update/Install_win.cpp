@@ -1,9 +1,9 @@
 #include "Install.h"
 
 #include <windows.h>
-#include <objbase.h>
 #include <shellapi.h>
 
+#include "ComApartment.h"
 #include "HandOffFolder.h"
 #include "Handles.h"
 #include "InstallerSignature.h"
@@ -13,30 +13,6 @@
 
 namespace
 {
-// COM on the calling thread for as long as the shell is asked: the shell may start a
-// package through COM, and its documentation asks for an apartment without OLE 1 DDE.
-// Systems whose COM does not know that flag get a plain apartment instead.
-class CShellApartment
-{
-  public:
-    CShellApartment() noexcept
-        : m_result(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE))
-    {
-        if (FAILED(m_result) && m_result != RPC_E_CHANGED_MODE)
-            m_result = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    }
-    ~CShellApartment()
-    {
-        if (SUCCEEDED(m_result))
-            CoUninitialize();
-    }
-    CShellApartment(const CShellApartment&) = delete;
-    CShellApartment& operator=(const CShellApartment&) = delete;
-
-  private:
-    HRESULT m_result;
-};
-
 HandOffOutcome Ended(HandOffVerdict verdict, HandOffStep step, DWORD error = NO_ERROR) noexcept
 {
     return HandOffOutcome{verdict, step, error};
@@ -66,7 +42,7 @@ PackageCopyOutcome CopyHeldPackage(HANDLE held, const std::string& copyPath,
 HandOffOutcome StartWithTheShell(const std::string& packagePath, const std::string& directory,
                                  HWND owner) noexcept
 {
-    const CShellApartment apartment;
+    const CComApartment apartment;
     SHELLEXECUTEINFOA execute = {};
     execute.cbSize = sizeof execute;
     execute.fMask = SEE_MASK_FLAG_NO_UI | SEE_MASK_FLAG_DDEWAIT;

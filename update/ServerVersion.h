@@ -5,6 +5,7 @@
 
 #include "UpdateInfo.h"
 #include "UpdateManifest.h"
+#include "VersionFileFetch.h"
 #include "VersionQuad.h"
 
 // The version file's address: the update server's base URL, the product code and
@@ -35,7 +36,8 @@ enum class ServerAnswer
 // product, that it names `packageName` and its expiry against the system clock; asks
 // nothing of the server where this system cannot check a signature. The four components
 // of `server` are set to 0 first; only a verified answer fills `server` (from the first
-// seven characters) and `expected`.
+// seven characters) and `expected`. The fetch has the version file's deadline; with
+// `report`, what it got and why it ended is written there (nothing when none was made).
 [[nodiscard]] ServerAnswer FetchServerVersion(const std::string& productCode, const std::string& packageName,
                                               const UpdateKeys& keys, VersionQuad& server,
-                                              ManifestPackage& expected);
+                                              ManifestPackage& expected, VersionFileFetch* report = nullptr);

@@ -259,6 +259,59 @@ void RouteUpdateHostNowhere()
     SetProxy("127.0.0.1:1", 1);
 }
 
+SilentHost::SilentHost()
+{
+    WSADATA data;
+    if (WSAStartup(MAKEWORD(2, 2), &data) != 0)
+    {
+        m_problem = "the socket library did not start";
+        return;
+    }
+    m_socketsStarted = true;
+    // A queue of none: the system takes one connection into it, and drops the attempts
+    // after it unanswered, so they are tried again and again and never complete.
+    SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int addressSize = sizeof address;
+    if (listener == INVALID_SOCKET ||
+        bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+        listen(listener, 0) != 0 ||
+        getsockname(listener, reinterpret_cast<sockaddr*>(&address), &addressSize) != 0)
+    {
+        m_problem = "no listener could be made";
+        if (listener != INVALID_SOCKET)
+            closesocket(listener);
+        return;
+    }
+    m_sockets.push_back(listener);
+    for (int i = 0; i < 3; ++i)
+    {
+        SOCKET filler = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        u_long nonBlocking = 1;
+        if (filler == INVALID_SOCKET || ioctlsocket(filler, FIONBIO, &nonBlocking) != 0)
+        {
+            m_problem = "the listener's queue could not be filled";
+            return;
+        }
+        (void)connect(filler, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+        m_sockets.push_back(filler);
+    }
+    // The attempts need a moment to fill the queue.
+    Sleep(200);
+    SetProxy("127.0.0.1:" + std::to_string(ntohs(address.sin_port)), 1);
+}
+
+SilentHost::~SilentHost()
+{
+    RouteUpdateHostToServer();
+    for (uintptr_t socket : m_sockets)
+        closesocket(static_cast<SOCKET>(socket));
+    if (m_socketsStarted)
+        WSACleanup();
+}
+
 std::string WhyNoServer()
 {
     if (!InSession() && Port().empty())

@@ -5,6 +5,7 @@
 // SEEKWELL_TEST_SESSION=1 to say that a session runs the tests.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -87,6 +88,28 @@ void RouteUpdateHostThrough(const std::string& hostPort);
 
 // Sends it to a loopback port where nothing listens: the server is unreachable.
 void RouteUpdateHostNowhere();
+
+// While it lives, the compiled-in update host is routed to a loopback port whose listener
+// never accepts and whose queue is full: a connection to it is never completed (the
+// platform's attempts go unanswered), as to a host whose address is silent. The route to
+// the local server is restored at the end.
+class SilentHost
+{
+  public:
+    SilentHost();
+    SilentHost(const SilentHost&) = delete;
+    SilentHost& operator=(const SilentHost&) = delete;
+    ~SilentHost();
+
+    // False when the listener could not be set up; the reason is in Problem().
+    bool Ready() const { return m_problem.empty(); }
+    const std::string& Problem() const { return m_problem; }
+
+  private:
+    std::string m_problem;
+    bool m_socketsStarted = false;
+    std::vector<uintptr_t> m_sockets;
+};
 
 // Why the local server cannot serve a test, naming what is missing (the session, a
 // variable, or an answer from the port), or "" when it answered a request just now.

@@ -758,6 +758,26 @@ int64_t JumpingClock()
     ++g_readings;
     return g_readings <= g_readingsBeforeJump ? 1'700'000'000 : 1'700'000'000 + 81;
 }
+
+// The real clock, but as if the transfer had begun 77 seconds before it did: the time
+// limit passes about three seconds into the transfer. The first reading arms the limit.
+DWORD g_rushedStart = 0;
+bool g_rushedArmed = false;
+int64_t RushedClock()
+{
+    if (!g_rushedArmed)
+    {
+        g_rushedArmed = true;
+        g_rushedStart = GetTickCount();
+        return 1'700'000'000;
+    }
+    return 1'700'000'000 + 77 + (GetTickCount() - g_rushedStart) / 1000;
+}
+void RushTheClock(FakeProgress& progress)
+{
+    g_rushedArmed = false;
+    progress.clock = RushedClock;
+}
 } // namespace
 
 TEST_F(DownloadTransferTest, TimeLimitAbortsMidBodyAndRemovesThePartialFile)
@@ -790,10 +810,10 @@ TEST_F(DownloadTransferTest, EndlessOrOverlongBodyIsStoppedEarly)
     const std::string older = MakePackage(4096, 17);
     // A paced body comes at about 100 Mbit/s, so eighty seconds of it would be a gigabyte;
     // its bound is a small part of that, well above what the platform's buffers take in
-    // before it stops. A body at the loopback's full speed has no bound here: Wine's
-    // download call reads such a body without notifying as long as data is waiting (for
-    // 90 MB to 1.7 GB in these runs), so the stop comes late there; what it sent is
-    // recorded.
+    // before it stops. A body at the loopback's full speed without a length is stopped
+    // as soon (the bytes are counted as they are written), but the platform may have
+    // taken in more than the bound by then; what it sent is recorded. One at full speed
+    // under a length has a test of its own (below).
     constexpr long long kRecordOnly = -1;
     constexpr long long kPacedBound = 16ll * 1024 * 1024;
     struct Row
@@ -809,10 +829,6 @@ TEST_F(DownloadTransferTest, EndlessOrOverlongBodyIsStoppedEarly)
         {"endless, no length", R"({"endless": true})", DownloadVerdict::Oversized, kRecordOnly, false},
         {"endless, no length, paced", R"({"endless": true, "drip": {"bytes": 65536, "every_ms": 5}})",
          DownloadVerdict::Oversized, kPacedBound, false},
-        // The platform may go on draining a fast connection for a while after it was
-        // told to stop; a paced one shows how little it took.
-        {"endless under a length of 4 GiB - 1", R"({"endless": true, "content_length": 4294967295})",
-         DownloadVerdict::Oversized, kRecordOnly, true},
         {"endless under a length of 4 GiB - 1, paced",
          R"({"endless": true, "content_length": 4294967295, "drip": {"bytes": 65536, "every_ms": 5}})",
          DownloadVerdict::Oversized, kPacedBound, true},
@@ -918,31 +934,108 @@ TEST_F(DownloadTransferTest, FreshPackageWinsOverACachedOne)
 
 namespace
 {
-// Readings of the clock, which the callback takes once per notification.
+// When the clock was read and when a notification moved the bar.
 std::vector<DWORD> g_readingTicks;
 int64_t TickRecordingClock()
 {
     g_readingTicks.push_back(GetTickCount());
     return 1'700'000'000;
 }
+
+DWORD LongestGap(const std::vector<DWORD>& ticks)
+{
+    DWORD longest = 0;
+    for (size_t i = 1; i < ticks.size(); ++i)
+        longest = std::max<DWORD>(longest, ticks[i] - ticks[i - 1]);
+    return longest;
+}
+
+class NotificationTimes : public FakeProgress
+{
+  public:
+    void SetDownloadProgress(int reported) override
+    {
+        FakeProgress::SetDownloadProgress(reported);
+        ticks.push_back(GetTickCount());
+    }
+    std::vector<DWORD> ticks;
+};
 } // namespace
 
-// A stall sends no notifications, so nothing can look at the time limit during it: the
-// transfer simply resumes when the data does.
-TEST_F(DownloadTransferTest, StallSendsNoNotifications)
+// A stall sends no notifications, but the time limit is looked at all through it; the
+// transfer resumes when the data does.
+TEST_F(DownloadTransferTest, StallSendsNoNotificationsButTheLimitIsWatched)
 {
     const std::string package = MakePackage(256 * 1024, 12);
     Serve(package, R"({"stall_after_bytes": 65536, "stall_ms": 3000})");
     g_readingTicks.clear();
-    progress.clock = TickRecordingClock;
+    NotificationTimes notified;
+    notified.clock = TickRecordingClock;
 
-    EXPECT_EQ(DownloadVerdict::Complete, Download().verdict);
+    EXPECT_EQ(DownloadVerdict::Complete,
+              DownloadPackage(kPackageUrl, m_target, m_expected, notified).verdict);
 
-    DWORD longestGap = 0;
-    for (size_t i = 1; i < g_readingTicks.size(); ++i)
-        longestGap = std::max<DWORD>(longestGap, g_readingTicks[i] - g_readingTicks[i - 1]);
-    EXPECT_GE(longestGap, 2500u);
+    EXPECT_GE(LongestGap(notified.ticks), 2500u);
+    EXPECT_LT(LongestGap(g_readingTicks), 1000u);
     EXPECT_TRUE(ReadFileBytes(m_target) == package);
+}
+
+// A server that sends nothing more, a redirect loop the platform follows without end, or
+// a connection the platform never reports as reset: the time limit ends the transfer all
+// the same, at its first look after the deadline, with no notification to wait for. The
+// clock is rushed so that the limit comes about three seconds in.
+TEST_F(DownloadTransferTest, SilenceOrALoopIsEndedByTheTimeLimit)
+{
+    const std::string package = MakePackage(512 * 1024, 13);
+    const struct
+    {
+        const char* edge;
+        const char* sidecar;
+    } rows[] = {
+        // Wine's platform follows a redirect loop without a limit.
+        {"redirected to itself",
+         R"({"status": 302, "redirect_to": "http://)" SEEKWELL_UPDATE_HOST R"(/store/)" SEEKWELL_UPDATE_TOKEN
+         "/Quorvel30/" SEEKWELL_PACKAGE_NAME R"(", "headers": {"Connection": "close"}})"},
+        {"nothing after the request", R"({"delay_headers_ms": 0, "held_by": ".silence"})"},
+        {"headers, then nothing", R"({"stall_after_bytes": 0, "stall_ms": 0, "held_by": ".silence"})"},
+        {"nothing after 64 KiB", R"({"stall_after_bytes": 65536, "stall_ms": 0, "held_by": ".silence"})"},
+        // Wine's platform call never reported a reset mid-body, nor notified after it.
+        {"reset after 128 KiB", R"({"reset_after_bytes": 131072})"},
+    };
+    const std::string older = MakePackage(4096, 17);
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.edge);
+        testserver::Hold silence(".silence");
+        Serve(package, row.sidecar);
+        testfiles::WriteFile(m_target, older);
+        RushTheClock(progress);
+        const DWORD started = GetTickCount();
+
+        const DownloadOutcome outcome = Download();
+
+        const DWORD took = GetTickCount() - started;
+        RecordProperty(std::string(row.edge) + " ms", std::to_string(took));
+        std::printf("silent download: %s = %lu ms\n", row.edge, static_cast<unsigned long>(took));
+        EXPECT_NE(DownloadVerdict::Complete, outcome.verdict) << VerdictName(outcome.verdict);
+        // The limit passes between the third and the fourth second; a quarter of a
+        // second more for the wait to look, two for the platform to confirm.
+        EXPECT_LE(took, 6500u);
+        if (outcome.timeLimitReached)
+        {
+            EXPECT_GE(took, 2900u);
+            EXPECT_EQ(DownloadVerdict::TransferFailed, outcome.verdict) << VerdictName(outcome.verdict);
+            EXPECT_EQ(E_ABORT, outcome.transferResult);
+        }
+        else
+        {
+            // Only a platform that reports the reset ends it before the limit.
+            EXPECT_STREQ("reset after 128 KiB", row.edge);
+        }
+        EXPECT_LT(progress.percent, 100);
+        EXPECT_TRUE(ReadFileBytes(m_target) == older);
+        EXPECT_EQ(std::vector<std::string>{SEEKWELL_PACKAGE_NAME}, FilesIn(m_folder));
+    }
 }
 
 namespace
@@ -963,28 +1056,35 @@ DWORD WINAPI RunWorkerDownload(void* parameter)
 }
 } // namespace
 
-// Wine's urlmon never returns from a connection reset mid-body and sends no further
-// notifications, so neither the time limit nor anything else in the updater can end
-// it. The transfer runs on a thread of its own, bounded from here.
-TEST_F(DownloadTransferTest, ResetMidBodyIsBoundedFromOutside)
+// A length far past the signed size is refused in the response, before any data. When
+// the server then sends without a pause at the loopback's full speed, Wine's platform,
+// as it closes the connection, goes on reading what remains of the announced length on
+// the thread that stopped the transfer, for as long as data is waiting: the refusal is
+// right, but it returns late. The transfer runs on a thread of its own, so the wait for
+// it is bounded from here; how long it took is recorded.
+TEST_F(DownloadTransferTest, EndlessBodyAtFullSpeedUnderALengthIsRefused)
 {
-    Serve(MakePackage(512 * 1024, 13), R"({"reset_after_bytes": 131072})");
+    Serve(MakePackage(256 * 1024, 16), R"({"endless": true, "content_length": 4294967295})");
     static WorkerDownload work;
     work.target = m_target;
     work.expected = m_expected;
+    const DWORD started = GetTickCount();
     HANDLE thread = CreateThread(nullptr, 0, RunWorkerDownload, &work, 0, nullptr);
     ASSERT_NE(nullptr, thread);
-    const DWORD waited = WaitForSingleObject(thread, 10'000);
+    const DWORD waited = WaitForSingleObject(thread, 20'000);
     CloseHandle(thread);
+    RecordProperty("refused_after_ms", std::to_string(GetTickCount() - started));
     if (waited == WAIT_TIMEOUT)
     {
-        RecordProperty("reset_mid_body", "the download call had not returned after 10 s");
-        // The stuck transfer may still own the temporary file; leave the folder alone.
+        // The worker may still hold the temporary file; leave the folder alone.
         m_folder.clear();
-        GTEST_SKIP() << "the platform's download call never returns after a reset mid-body";
+        GTEST_SKIP() << "the platform was still reading the refused body after 20 s";
     }
-    EXPECT_NE(DownloadVerdict::Complete, work.outcome.verdict) << VerdictName(work.outcome.verdict);
+    EXPECT_EQ(DownloadVerdict::Oversized, work.outcome.verdict) << VerdictName(work.outcome.verdict);
+    EXPECT_EQ(E_ABORT, work.outcome.transferResult);
+    EXPECT_EQ(0u, work.outcome.bytesNotified);
     EXPECT_EQ(std::vector<std::string>{}, FilesIn(m_folder));
+    EXPECT_FALSE(CachedCopyExists());
 }
 
 namespace

@@ -1,10 +1,13 @@
 // The installed version from real modules' version resources, and the server's version
 // from real transfers of the local update server through the proxy of the prefix.
 #include <windows.h>
+#include <wininet.h>
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -859,4 +862,161 @@ TEST_F(ServerVersion, BelievesBothPartsUnderTheirOwnKeysForThisProductUntilItsEx
         EXPECT_STREQ(VerdictName(row.verdict), VerdictName(verdict)) << row.edge;
         EXPECT_EQ(row.verdict == kBelieved ? kPackage.size() : 7u, expected.size) << row.edge;
     }
+}
+
+namespace
+{
+// A short deadline for the rows below; the check's own 30 s are shown end to end.
+constexpr uint32_t kShortDeadlineMs = 2000;
+// What may lie between the deadline and the fetch's return: closing the handles.
+constexpr DWORD kDeadlineSlackMs = 1000;
+
+const std::string kVersionFileUrl = VersionFileUrl("Quorvel30");
+
+enum class Route
+{
+    Server,
+    SilentHost,
+};
+
+struct DeadlineRow
+{
+    const char* edge;
+    std::string sidecar;
+    Route route;
+    // The status the fetch saw, and whether body bytes had arrived, when the deadline came.
+    DWORD httpStatus;
+    bool bodyStarted;
+};
+
+// Far longer than the deadline, each piece well inside the 500 ms time-outs.
+const std::string kLongReason = std::string(300, 'O');
+const DeadlineRow kDeadlineRows[] = {
+    {"status line dripped",
+     R"({"reason": ")" + kLongReason + R"(", "drip_status_line": {"bytes": 1, "every_ms": 100}})",
+     Route::Server, 0, false},
+    {"headers dripped",
+     R"({"headers": {"X-Padding": ")" + kLongReason + R"("}, "drip_headers": {"bytes": 1, "every_ms": 100}})",
+     Route::Server, 0, false},
+    {"body dripped", R"({"drip": {"bytes": 1, "every_ms": 100}})", Route::Server, 200, true},
+    {"nothing after the request", R"({"delay_headers_ms": 0, "held_by": ".silence"})", Route::Server, 0,
+     false},
+    {"headers, then nothing", R"({"stall_after_bytes": 0, "stall_ms": 0, "held_by": ".silence"})",
+     Route::Server, 200, false},
+    {"a connection that never completes", "", Route::SilentHost, 0, false},
+};
+} // namespace
+
+// Whatever the server does before or during the body, the fetch ends at its deadline:
+// reported as the deadline's doing, with what had arrived by then.
+TEST_F(ServerVersion, FetchEndsAtItsDeadlineWhateverTheServerDoes)
+{
+    for (const DeadlineRow& row : kDeadlineRows)
+    {
+        SCOPED_TRACE(row.edge);
+        testserver::Hold silence(".silence");
+        testserver::ServeVersionFile(testserver::PublishSignedVersion("3.0.1.2"), row.sidecar);
+        std::unique_ptr<testserver::SilentHost> silentHost;
+        if (row.route == Route::SilentHost)
+        {
+            silentHost = std::make_unique<testserver::SilentHost>();
+            ASSERT_TRUE(silentHost->Ready()) << silentHost->Problem();
+        }
+        const DWORD started = GetTickCount();
+        VersionFileFetch fetch;
+
+        EXPECT_FALSE(FetchVersionFile(kVersionFileUrl, kShortDeadlineMs, fetch));
+
+        const DWORD took = GetTickCount() - started;
+        RecordProperty(std::string(row.edge) + " ms", std::to_string(took));
+        std::printf("deadline row: %s = %lu ms\n", row.edge, static_cast<unsigned long>(took));
+
+        EXPECT_GE(took, kShortDeadlineMs - 20);
+        EXPECT_LE(took, kShortDeadlineMs + kDeadlineSlackMs);
+        EXPECT_TRUE(fetch.deadlineEnded);
+        EXPECT_EQ(row.httpStatus, fetch.httpStatus);
+        EXPECT_EQ(row.bodyStarted, fetch.bytesReceived > 0) << fetch.bytesReceived;
+        EXPECT_EQ(fetch.bytesReceived, fetch.body.size());
+        EXPECT_EQ(0u, fetch.platformError);
+    }
+}
+
+namespace
+{
+struct ReportRow
+{
+    const char* edge;
+    std::string sidecar;
+    bool refused;
+    bool fetched;
+    DWORD httpStatus;
+    DWORD platformError;
+    // Body bytes that arrive; -1: the whole file.
+    long long received;
+    bool lengthAnnounced;
+    // Requests the server sees.
+    size_t requests = 1;
+};
+
+constexpr long long kWholeFile = -1;
+// The signed file also lies here, for the redirects to find.
+constexpr const char* kMovedFile = "version-moved.txt";
+std::string Redirect(int status, const std::string& to)
+{
+    return R"({"status": )" + std::to_string(status) + R"(, "redirect_to": ")" + to +
+           R"(", "headers": {"Connection": "close"}})";
+}
+
+const ReportRow kReportRows[] = {
+    {"the signed file", "", false, true, 200, 0, kWholeFile, true},
+    {"no length, ends at close", R"({"omit_content_length": true})", false, true, 200, 0, kWholeFile, false},
+    {"closed after 3 bytes", R"({"close_after_bytes": 3})", false, false, 200, 0, 3, true},
+    {"404 with a page", R"({"status": 404, "body": "<html>not here</html>"})", false, false, 404, 0, 0, true},
+    {"refused", "", true, false, 0, ERROR_INTERNET_CANNOT_CONNECT, 0, false, 0},
+    {"redirected to a relative address", Redirect(302, kMovedFile), false, true, 200, 0, kWholeFile, true, 2},
+    {"redirected to an absolute address",
+     Redirect(307, kVersionFileUrl.substr(0, kVersionFileUrl.rfind('/') + 1) + kMovedFile), false, true, 200,
+     0, kWholeFile, true, 2},
+    // The platform would follow it for ever (Wine does, even after its handle is closed).
+    {"redirected to itself, the eleventh time given up", Redirect(301, kVersionFileUrl), false, false, 301,
+     ERROR_HTTP_REDIRECT_FAILED, 0, false, 11},
+    {"redirected to another scheme", Redirect(302, "ftp://updates.brannick.example/version.txt"), false,
+     false, 302, ERROR_HTTP_REDIRECT_FAILED, 0, false},
+};
+} // namespace
+
+// Every fetch says what it got and why it ended: the status, the platform's error, the
+// bytes announced and received. None of these ends by the deadline.
+TEST_F(ServerVersion, FetchReportsWhatItGotAndWhy)
+{
+    const std::string signedFile = testserver::PublishSignedVersion("3.0.1.2");
+    const std::string movedFile = testserver::ProductFolder() + "\\" + kMovedFile;
+    testfiles::WriteFile(movedFile, signedFile);
+    for (const ReportRow& row : kReportRows)
+    {
+        SCOPED_TRACE(row.edge);
+        testserver::ServeVersionFile(signedFile, row.sidecar);
+        if (row.refused)
+            testserver::RouteUpdateHostNowhere();
+        testserver::ClearRequestLog();
+        VersionFileFetch fetch;
+
+        EXPECT_EQ(row.fetched, FetchVersionFile(kVersionFileUrl, kShortDeadlineMs, fetch));
+
+        testserver::RouteUpdateHostToServer();
+        const size_t whole = signedFile.size();
+        const uint64_t received = row.received == kWholeFile ? whole : static_cast<uint64_t>(row.received);
+        EXPECT_FALSE(fetch.deadlineEnded);
+        EXPECT_EQ(row.httpStatus, fetch.httpStatus);
+        EXPECT_EQ(row.platformError, fetch.platformError);
+        EXPECT_EQ(row.lengthAnnounced, fetch.lengthAnnounced);
+        if (row.lengthAnnounced && row.httpStatus == 200)
+        {
+            EXPECT_EQ(whole, fetch.bytesAnnounced);
+        }
+        EXPECT_EQ(received, fetch.bytesReceived);
+        EXPECT_TRUE(!row.fetched || fetch.body == signedFile);
+        EXPECT_EQ(row.requests, testserver::RequestLog().size());
+    }
+    DeleteFileA(movedFile.c_str());
 }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -240,4 +241,108 @@ TEST_F(MessagePump, DoesNoDialogKeyHandling)
     EXPECT_TRUE(dialog.commands.empty())
         << "first command " << (dialog.commands.empty() ? 0 : dialog.commands[0]);
     EXPECT_EQ(cancel, GetFocus());
+}
+
+namespace
+{
+// A window that answers each WM_APP by posting the next: a queue that never empties, as
+// a fast transfer's notifications keep it. It gives up after `limit` so that a wait that
+// cannot see its end still ends the test.
+struct Flood
+{
+    static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+    {
+        auto* flood = reinterpret_cast<Flood*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+        if (flood != nullptr && message == WM_APP && ++flood->dispatched < flood->limit)
+            (void)PostMessageA(window, WM_APP, 0, 0);
+        return DefWindowProcA(window, message, wParam, lParam);
+    }
+    Flood()
+    {
+        WNDCLASSA windowClass{};
+        windowClass.lpfnWndProc = Proc;
+        windowClass.lpszClassName = "PumpTestFlood";
+        (void)RegisterClassA(&windowClass);
+        window = CreateWindowExA(0, "PumpTestFlood", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr,
+                                 nullptr);
+        SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    }
+    ~Flood() { DestroyWindow(window); }
+
+    HWND window = nullptr;
+    long dispatched = 0;
+    long limit = 5'000'000;
+};
+
+// Sets an event from another thread after a while.
+struct LateSetter
+{
+    static DWORD WINAPI Run(void* self)
+    {
+        auto* setter = static_cast<LateSetter*>(self);
+        Sleep(setter->afterMs);
+        (void)SetEvent(setter->event);
+        return 0;
+    }
+    LateSetter(HANDLE toSet, DWORD after)
+        : event(toSet), afterMs(after), thread(CreateThread(nullptr, 0, Run, this, 0, nullptr))
+    {
+    }
+    ~LateSetter() { (void)WaitForSingleObject(thread.get(), INFINITE); }
+    HANDLE event;
+    DWORD afterMs;
+    UniqueKernelHandle thread;
+};
+} // namespace
+
+// The wait ends at its time, or as soon as its event is set, whatever the queue does
+// meanwhile; what arrives is dispatched either way.
+TEST_F(MessagePump, WaitEndsAtItsTimeOrItsEventWhileDispatching)
+{
+    struct Row
+    {
+        const char* edge;
+        bool withEvent;
+        DWORD setAfterMs; // 0: never set
+        bool flood;
+        bool signalled;
+        DWORD atLeastMs;
+        DWORD atMostMs;
+    };
+    const Row rows[] = {
+        {"no event, quiet queue", false, 0, false, false, 300, 1000},
+        {"event never set", true, 0, false, false, 300, 1000},
+        {"event set by another thread", true, 100, false, true, 80, 280},
+        {"no event, a queue that never empties", false, 0, true, false, 300, 1000},
+        {"event set while the queue never empties", true, 100, true, true, 80, 280},
+    };
+    for (const Row& row : rows)
+    {
+        SCOPED_TRACE(row.edge);
+        DrainQueue();
+        MessageSink sink;
+        Flood flood;
+        UniqueKernelHandle event(row.withEvent ? CreateEventA(nullptr, FALSE, FALSE, nullptr) : nullptr);
+        ASSERT_TRUE(PostMessageA(sink.window, WM_APP, 0, 0));
+        if (row.flood)
+        {
+            ASSERT_TRUE(PostMessageA(flood.window, WM_APP, 0, 0));
+        }
+        const DWORD started = GetTickCount();
+        bool signalled = false;
+        {
+            std::unique_ptr<LateSetter> setter;
+            if (row.setAfterMs != 0)
+                setter = std::make_unique<LateSetter>(event.get(), row.setAfterMs);
+            signalled = WaitPumpingMessages(event.get(), 300);
+        }
+        const DWORD took = GetTickCount() - started;
+        flood.limit = 0;
+
+        EXPECT_EQ(row.signalled, signalled);
+        EXPECT_GE(took, row.atLeastMs);
+        EXPECT_LE(took, row.atMostMs);
+        EXPECT_EQ(1, sink.appMessages);
+        EXPECT_TRUE(!row.flood || flood.dispatched > 10) << flood.dispatched;
+    }
 }
