@@ -40,7 +40,8 @@ export SEEKWELL_TEST_ARTIFACTS=$(to_windows "$SEEKWELL_ARTIFACTS")
 
 # A wineserver started without a display cannot show windows: start it inside Xvfb,
 # and warm it up so its services do not inherit ctest's output pipe.
-xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
+# Sessions run side by side look for a free display from numbers of their own.
+xvfb-run -a -n "${SEEKWELL_XVFB_FIRST_DISPLAY:-99}" -s "-screen 0 1024x768x24" bash -c '
     wineserver -p
     wine cmd /c exit </dev/null >/dev/null 2>&1
     ctest --test-dir "$0" --output-on-failure "$@"

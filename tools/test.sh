@@ -71,10 +71,9 @@ fi
 record_leg static "$static_status"
 
 if leg_runs 32-bit; then
-    step "$(leg_title 32-bit); long tests labelled 'slow' run too"
+    step "$(leg_title 32-bit), in three sessions at once; long tests labelled 'slow' run too"
     leg_status=$win_status
-    [ "$win_status" -ne 0 ] || SEEKWELL_ARTIFACTS="$OUT/artifacts" "$SRC/tools/run-win-tests.sh" "$OUT/win" "$@" ||
-        leg_status=$?
+    [ "$win_status" -ne 0 ] || run_windows_suite_split "$OUT/win" "$OUT/artifacts" "$@" || leg_status=$?
     record_leg 32-bit "$leg_status"
 fi
 
@@ -96,14 +95,19 @@ cmake -G Ninja -S "$SRC" -B "$OUT/win64" -DCMAKE_BUILD_TYPE=Release \
 leg_status=0
 if [ "$WHOLE_SUITE_LEG" = 64-bit ]; then
     cmake --build "$OUT/win64" -j2 || leg_status=$?
-    leg_filter=()
 else
     cmake --build "$OUT/win64" -j2 --target guard_tests e2e_tests sleeper || leg_status=$?
-    leg_filter=(-R "$WIN_ROAD_AND_GUARD")
 fi
 step "$(leg_title 64-bit)"
-[ "$leg_status" -ne 0 ] || SEEKWELL_WINE_ARCH=win64-native SEEKWELL_ARTIFACTS="$OUT/artifacts-64" \
-    "$SRC/tools/run-win-tests.sh" "$OUT/win64" "${leg_filter[@]}" "$@" || leg_status=$?
+if [ "$leg_status" -eq 0 ]; then
+    if [ "$WHOLE_SUITE_LEG" = 64-bit ]; then
+        SEEKWELL_WINE_ARCH=win64-native run_windows_suite_split "$OUT/win64" "$OUT/artifacts-64" "$@" ||
+            leg_status=$?
+    else
+        SEEKWELL_WINE_ARCH=win64-native SEEKWELL_ARTIFACTS="$OUT/artifacts-64" \
+            "$SRC/tools/run-win-tests.sh" "$OUT/win64" -R "$WIN_ROAD_AND_GUARD" "$@" || leg_status=$?
+    fi
+fi
 record_leg 64-bit "$leg_status"
 
 step "done in $(( $(date +%s) - start )) s; screenshots in $OUT/artifacts*"

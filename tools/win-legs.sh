@@ -83,3 +83,53 @@ report_win_legs() {
     fi
     return $ok
 }
+
+# run_windows_suite_split BUILD ARTIFACTS [ctest args]: the whole Windows suite of BUILD in
+# three sessions at once, each with its own prefix, update server, real servers and Xvfb
+# display (tools/run-win-tests.sh), so that nothing one session does is seen by another:
+# the long tests of real time limits (label slow), which mostly wait, and the rest split
+# in two by test number. The suite then takes about as long as its slow tests. Each
+# session's result lines are shown as they come, prefixed with the session; a session that
+# fails has its whole log shown at the end. Returns 0 when all three passed.
+run_windows_suite_split() {
+    local build="$1" artifacts="$2"
+    shift 2
+    local logs
+    logs=$(mktemp -d /tmp/seekwell-sessions.XXXXXX)
+    local sessions=("slow:-L slow" "one:-L wine|e2e -I 1,100000,2" "two:-L wine|e2e -I 2,100000,2")
+    local pids=() entry name display=110
+    for entry in "${sessions[@]}"; do
+        display=$((display + 20))
+        name=${entry%%:*}
+        # shellcheck disable=SC2206
+        local filter=(${entry#*:})
+        (
+            set -o pipefail
+            SEEKWELL_XVFB_FIRST_DISPLAY=$display SEEKWELL_ARTIFACTS="$artifacts" "$SRC/tools/run-win-tests.sh" "$build" "${filter[@]}" "$@" \
+                >"$logs/$name.log" 2>&1
+            echo $? >"$logs/$name.status"
+        ) &
+        pids+=($!)
+    done
+    # Progress: every result line of every session as it is written.
+    tail -q -n +1 -F "$logs/slow.log" "$logs/one.log" "$logs/two.log" 2>/dev/null |
+        grep --line-buffered -E '^ *[0-9]+/[0-9]+ Test +#' &
+    local progress=$!
+    wait "${pids[@]}" || true
+    kill "$progress" 2>/dev/null || true
+    wait "$progress" 2>/dev/null || true
+    local status=0 session_status
+    for entry in "${sessions[@]}"; do
+        name=${entry%%:*}
+        session_status=$(cat "$logs/$name.status" 2>/dev/null || echo 1)
+        if [ "$session_status" -ne 0 ]; then
+            echo "---- session '$name' (${entry#*:}) failed; its whole log:"
+            cat "$logs/$name.log"
+            status=1
+        else
+            echo "session '$name' (${entry#*:}): $(grep -E 'tests passed' "$logs/$name.log" | tail -n 1)"
+        fi
+    done
+    rm -rf "$logs"
+    return $status
+}
